@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The main job: build and install verdalix, then compress a real recorded
+# signal with every wavelet and coder and print what it cost and gained.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+ensure_system_packages
+ensure_python_packages python3
+python3 -m pip install --quiet PyWavelets
+python3 -m pip install --quiet --no-build-isolation --force-reinstall --no-deps .
+python3 examples/quickstart.py

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what a fresh machine lacks, builds from a clean tree and runs every
+# test: the C++ tests (CTest) and the Python tests (pytest, on every CPython
+# from 3.11 to 3.13 found here). Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+
+source scripts/lib.sh
+ensure_system_packages
+ensure_python_packages python3
+
+section "C++ tests"
+rm -rf build/tests
+cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVERDALIX_TESTS=ON -DVERDALIX_PYTHON=OFF -DVERDALIX_BENCH=ON
+cmake --build build/tests -j2
+ctest --test-dir build/tests --output-on-failure -j2
+
+for py in $(python_interpreters); do
+  section "Python tests under $($py --version)"
+  ensure_python_packages "$py"
+  "$py" -m pip install --quiet --no-deps --no-build-isolation --force-reinstall .
+  (cd "$ROOT/tests/python" && "$py" -m pytest -q "$ROOT/tests/python")
+done
+
+if [[ -x scripts/hardening.sh ]]; then
+  section "Sanitizers and fuzzing"
+  scripts/hardening.sh
+fi
+section "all tests passed"
