@@ -15,3 +15,11 @@ Result<std::vector<uint8_t>, CodecError> compress_samples(std::span<const float>
                                                           const CodecOptions& options);
 
 }  // namespace vdx
+
+namespace vdx {
+
+// Level count from the sample count and the wavelet's filter length: fixed
+// small counts below 80 samples, then floor(log2(n / L)) within 1..8.
+uint8_t choose_levels(size_t sample_count, size_t filter_length);
+
+}  // namespace vdx

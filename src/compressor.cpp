@@ -1,0 +1,202 @@
+#include "src/compressor.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "src/arans.hpp"
+#include "src/cmodel.hpp"
+#include "src/container.hpp"
+#include "src/deflate.hpp"
+#include "src/normalizer.hpp"
+#include "src/quantizer.hpp"
+#include "wavelet/dwt.hpp"
+
+namespace vdx {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct QuantizedBands {
+  std::vector<int16_t> approximation;
+  std::vector<std::vector<int16_t>> details;  // finest first
+  size_t detail_count = 0;
+};
+
+std::string shortest_float(float value) {
+  char text[32];
+  auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+// A multiplier the reader would replace (negative, infinite, NaN) or whose
+// float32 inverse is infinite would come back as silently wrong samples.
+bool multiplier_reads_back(float m) {
+  if (m == 0.0f) return true;  // all-zero bands, decoded as the mean
+  if (!(m > 0.0f) || std::isinf(m)) return false;
+  return !std::isinf(1.0f / m);
+}
+
+Result<void, CodecError> check_request(std::span<const float> samples,
+                                       const CodecOptions& options) {
+  if (samples.empty()) {
+    return fail(CodecError::unsupported_configuration("Can't compress empty data"));
+  }
+  if (samples.size() > kMaxSampleCount) {
+    return fail(CodecError::unsupported_configuration(
+        "Can't compress data bigger than " + std::to_string(kMaxSampleCount) +
+        ", but data was " + std::to_string(samples.size())));
+  }
+  if (options.has_quant_multiplier && !multiplier_reads_back(options.quant_multiplier)) {
+    return fail(CodecError::unsupported_configuration(
+        "Quantization multiplier " + shortest_float(options.quant_multiplier) +
+        " can't be read back"));
+  }
+  return {};
+}
+
+// The default multiplier is lowered (by halving) until nothing saturates; a
+// caller's multiplier is taken as given.
+float choose_multiplier(const CodecOptions& options, const std::vector<wavelet::DwtLevel>& levels) {
+  if (options.has_quant_multiplier) return options.quant_multiplier;
+  float lo = 0.0f;
+  float hi = 0.0f;
+  auto scan = [&](const std::vector<float>& band) {
+    for (float c : band) {
+      lo = c < lo ? c : lo;
+      hi = c > hi ? c : hi;
+    }
+  };
+  scan(levels.back().approximation);
+  for (const auto& level : levels) scan(level.details);
+  return fit_multiplier(std::ldexp(1.0f, options.scale), lo, hi);
+}
+
+QuantizedBands quantize_levels(std::vector<wavelet::DwtLevel> levels, float multiplier,
+                               uint16_t threshold) {
+  QuantizedBands q;
+  const auto& deepest = levels.back().approximation;
+  q.approximation.resize(deepest.size());
+  quantize_band(deepest, multiplier, q.approximation);
+  q.details.reserve(levels.size());
+  for (auto& level : levels) {
+    std::vector<int16_t> band(level.details.size());
+    quantize_band(level.details, multiplier, band);
+    apply_cutoff(band, threshold);
+    q.detail_count += band.size();
+    q.details.push_back(std::move(band));
+    // Float bands are dropped as soon as they are quantised to bound peak memory.
+    std::vector<float>().swap(level.details);
+    std::vector<float>().swap(level.approximation);
+  }
+  return q;
+}
+
+Result<Bytes, CodecError> encode_flat(QuantizedBands& q, EntropyCoder coder) {
+  std::vector<int16_t> flat = std::move(q.approximation);
+  try {
+    flat.reserve(flat.size() + q.detail_count);
+  } catch (const std::bad_alloc&) {
+    return fail(CodecError::out_of_memory(q.detail_count));
+  } catch (const std::length_error&) {
+    return fail(CodecError::out_of_memory(q.detail_count));
+  }
+  for (auto& band : q.details) {
+    flat.insert(flat.end(), band.begin(), band.end());
+    std::vector<int16_t>().swap(band);
+  }
+  // int16 in memory is already the little-endian two's-complement layout.
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(flat.data()),
+                                 flat.size() * sizeof(int16_t));
+  if (coder == EntropyCoder::Arans) return arans::encode(bytes);
+  auto deflated = deflate_compress(bytes);
+  if (!deflated.ok()) return fail(CodecError::compress_io(std::move(deflated).error()));
+  return std::move(deflated).value();
+}
+
+Bytes encode_bands(const QuantizedBands& q) {
+  std::vector<std::span<const int16_t>> bands;
+  bands.reserve(q.details.size() + 1);
+  bands.emplace_back(q.approximation);
+  for (const auto& band : q.details) bands.emplace_back(band);
+  return CoefficientStream::encode(bands);
+}
+
+}  // namespace
+
+uint8_t choose_levels(size_t n, size_t filter_length) {
+  if (n < 20) return 1;
+  if (n < 40) return 2;
+  if (n < 60) return 3;
+  if (n < 80) return 4;
+  const size_t quotient = n / filter_length;
+  const int log2 = static_cast<int>(std::bit_width(quotient)) - 1;
+  return static_cast<uint8_t>(std::clamp(log2, 1, 8));
+}
+
+Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
+                                           const CodecOptions& options) {
+  RETURN_IF_ERROR(check_request(samples, options));
+  const size_t n = samples.size();
+  wavelet::DwtHandle dwt = wavelet::create_dwt(options.method);
+  const size_t filter_length = dwt->filter_length();
+  const uint8_t levels = choose_levels(n, filter_length);
+
+  std::vector<float> signal(std::max(n, filter_length));
+  const SignalRange range = copy_cleaned(samples, std::span(signal).first(n));
+  if (!std::isfinite(range.max_value - range.min_value)) {
+    return fail(CodecError::unsupported_configuration(
+        "Can't compress data whose range is not finite"));
+  }
+  const float mean = normalize(std::span(signal).first(n), range);
+  // Short signals are extended cyclically to one filter length.
+  for (size_t j = n; j < signal.size(); ++j) signal[j] = signal[j % n];
+
+  auto decomposed = dwt->decompose(signal, levels);
+  if (!decomposed.ok()) return fail(CodecError::transform_failed(decomposed.error().message()));
+  std::vector<wavelet::DwtLevel> bands = std::move(decomposed).value();
+  if (bands.empty()) {
+    return fail(CodecError::transform_failed(
+        "Internal DWT returned zero levels, what shouldn't happen"));
+  }
+  std::vector<float>().swap(signal);
+
+  const float multiplier = choose_multiplier(options, bands);
+  QuantizedBands quantized = quantize_levels(std::move(bands), multiplier,
+                                             cutoff_threshold(options.scale, options.cutoff));
+
+  Bytes payload;
+  uint8_t coder_id = 2;
+  if (options.coder == EntropyCoder::Deflate || options.coder == EntropyCoder::Arans) {
+    coder_id = static_cast<uint8_t>(options.coder);
+    ASSIGN_OR_RETURN(payload, encode_flat(quantized, options.coder));
+  } else {
+    payload = encode_bands(quantized);
+  }
+  if (payload.size() > UINT32_MAX - kHeaderSize) {
+    return fail(CodecError::unsupported_configuration(
+        "Payload of " + std::to_string(payload.size()) + " bytes does not fit a container"));
+  }
+
+  HeaderFields fields;
+  fields.method = options.method;
+  fields.levels = levels;
+  fields.scale = options.scale;
+  fields.coder_id = coder_id;
+  fields.sample_count = static_cast<uint32_t>(n);
+  fields.min_value = range.min_value;
+  fields.max_value = range.max_value;
+  fields.mean_value = mean;
+  fields.payload_length = static_cast<uint32_t>(payload.size());
+  fields.multiplier = multiplier;
+  Bytes container(kHeaderSize + payload.size());
+  write_header(fields, std::span<uint8_t, kHeaderSize>(container.data(), kHeaderSize));
+  std::memcpy(container.data() + kHeaderSize, payload.data(), payload.size());
+  return container;
+}
+
+}  // namespace vdx

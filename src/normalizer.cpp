@@ -1,0 +1,56 @@
+#include "src/normalizer.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace vdx {
+
+SignalRange copy_cleaned(std::span<const float> input, std::span<float> out) {
+  const size_t n = input.size();
+  for (size_t i = 0; i < n; ++i) {
+    const float x = input[i];
+    // NaN fails both comparisons and so lands on 0.
+    out[i] = std::isfinite(x) ? x : (x > 0.0f ? 1.0f : 0.0f);
+  }
+  float lo = std::numeric_limits<float>::infinity();
+  float hi = -std::numeric_limits<float>::infinity();
+  for (size_t i = 0; i < n; ++i) {
+    const float x = out[i];
+    if (x < lo) lo = x;
+    if (x > hi) hi = x;
+  }
+  return {lo, hi};
+}
+
+float normalize(std::span<float> signal, SignalRange range) {
+  const float width = range.max_value - range.min_value;
+  if (!(width > kFlatRangeLimit)) {
+    for (float& x : signal) x = 0.0f;
+    return 0.0f;
+  }
+  const float inverse_width = 1.0f / width;
+  const float lo = range.min_value;
+  for (float& x : signal) x = (x - lo) * inverse_width;
+  // The mean is a strictly sequential float32 sum: a tree or lane-wise sum
+  // would round differently.
+  float sum = 0.0f;
+  for (float x : signal) sum += x;
+  const float mean = sum / static_cast<float>(signal.size());
+  for (float& x : signal) x = x - mean;
+  return mean;
+}
+
+void denormalize(std::span<float> signal, float min_value, float max_value, float mean_value) {
+  const float width = max_value - min_value;
+  constexpr float kMax = std::numeric_limits<float>::max();
+  for (float& y : signal) {
+    float v = ((y + mean_value) * width) + min_value;
+    // The input had no infinities (they were cleaned), so an overflow here
+    // is rounding at the edge of the float32 range, not a real infinity.
+    v = v > kMax ? kMax : v;
+    v = v < -kMax ? -kMax : v;
+    y = v;
+  }
+}
+
+}  // namespace vdx
