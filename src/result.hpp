@@ -3,6 +3,7 @@
 // the codec's own interfaces.
 #pragma once
 
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -52,17 +53,16 @@ class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
   template <class F, std::enable_if_t<std::is_convertible_v<F, E>, int> = 0>
-  Result(Failure<F> failure) : error_(std::move(failure.error)), ok_(false) {}
+  Result(Failure<F> failure) : error_(std::move(failure.error)) {}
 
-  bool ok() const { return ok_; }
-  explicit operator bool() const { return ok_; }
-  E& error() & { return error_; }
-  const E& error() const& { return error_; }
-  E&& error() && { return std::move(error_); }
+  bool ok() const { return !error_.has_value(); }
+  explicit operator bool() const { return ok(); }
+  E& error() & { return *error_; }
+  const E& error() const& { return *error_; }
+  E&& error() && { return std::move(*error_); }
 
  private:
-  E error_{};
-  bool ok_ = true;
+  std::optional<E> error_;
 };
 
 }  // namespace vdx
