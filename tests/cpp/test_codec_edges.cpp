@@ -1,0 +1,262 @@
+// The codec's container-level behaviour: header contents it writes, what the
+// reader tolerates and refuses, and the refusals of the compressor.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "src/byte_io.hpp"
+#include "src/compressor.hpp"
+#include "src/container.hpp"
+#include "src/decompressor.hpp"
+#include "tests/cpp/signals.hpp"
+
+// The largest single allocation since the last reset: hostile headers must
+// not make the decoder allocate for what they announce.
+static std::atomic<size_t> g_largest_allocation{0};
+
+void* operator new(size_t size) {
+  size_t seen = g_largest_allocation.load();
+  while (size > seen && !g_largest_allocation.compare_exchange_weak(seen, size)) {
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace vdx {
+namespace {
+
+using testing::Shape;
+
+std::vector<uint8_t> compress_ok(const std::vector<float>& x, const CodecOptions& o = {}) {
+  auto c = compress_samples(x, o);
+  EXPECT_TRUE(c.ok()) << c.error().message();
+  return c.ok() ? *c : std::vector<uint8_t>{};
+}
+
+std::string compress_message(std::span<const float> x, const CodecOptions& o = {}) {
+  auto c = compress_samples(x, o);
+  return c.ok() ? "ok" : c.error().message();
+}
+
+std::string decompress_message(const std::vector<uint8_t>& bytes) {
+  auto d = decompress_container(bytes);
+  return d.ok() ? "ok" : d.error().message();
+}
+
+CodecOptions with_coder(EntropyCoder c) {
+  CodecOptions o;
+  o.coder = c;
+  return o;
+}
+
+CodecOptions with_multiplier(float m) {
+  CodecOptions o;
+  o.has_quant_multiplier = true;
+  o.quant_multiplier = m;
+  return o;
+}
+
+TEST(CodecHeader, WorkedExampleOfFourSamples) {
+  auto bytes = compress_ok({2.0f, 5.0f, 3.5f, 8.0f});
+  const uint8_t expected[] = {0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x41,
+                              0x00, 0x00, 0xE0, 0x3E};
+  EXPECT_EQ(0, std::memcmp(&bytes[20], expected, sizeof expected));
+  EXPECT_EQ(load_u32le(&bytes[16]), 4u);
+  EXPECT_EQ(bytes[12], 1);  // levels
+  auto y = decompress_container(bytes);
+  ASSERT_TRUE(y.ok());
+  EXPECT_EQ(y->size(), 4u);
+}
+
+TEST(CodecHeader, ThousandSamplesWithDefaults) {
+  auto bytes = compress_ok(testing::make_signal(Shape::Tones, 1000));
+  const uint8_t head[] = {'V', 'R', 'D', 'X', 1, 2, 'f', '3', 'c', 'f', '9', '7',
+                          6, 11, 2, 0, 0xE8, 0x03, 0x00, 0x00};
+  EXPECT_EQ(0, std::memcmp(bytes.data(), head, sizeof head));
+  EXPECT_EQ(load_u32le(&bytes[32]), bytes.size() - kHeaderSize);
+  EXPECT_EQ(load_u32le(&bytes[36]), 0x45000000u);  // 2048.0
+  for (size_t i = 40; i < 52; ++i) EXPECT_EQ(bytes[i], 0);
+}
+
+TEST(CodecHeader, LevelCountsAtTheBoundary) {
+  for (WaveletMethod m : {WaveletMethod::Cdf53, WaveletMethod::Cdf97, WaveletMethod::Db4,
+                          WaveletMethod::Sym4}) {
+    CodecOptions o;
+    o.method = m;
+    EXPECT_EQ(compress_ok(testing::make_signal(Shape::Noise, 79), o)[12], 4);
+    EXPECT_EQ(compress_ok(testing::make_signal(Shape::Noise, 1), o)[12], 1);
+  }
+  EXPECT_EQ(compress_ok(testing::make_signal(Shape::Noise, 80))[12], 3);
+}
+
+TEST(CodecHeader, AutoCmodelAndDefaultAreTheSameContainer) {
+  auto x = testing::make_signal(Shape::Walk, 2000);
+  auto a = compress_ok(x, with_coder(EntropyCoder::Auto));
+  EXPECT_EQ(a, compress_ok(x, with_coder(EntropyCoder::Cmodel)));
+  EXPECT_EQ(a, compress_ok(x));
+  EXPECT_EQ(a[14], 2);
+  EXPECT_EQ(compress_ok(x, with_coder(EntropyCoder::Arans))[14], 1);
+  EXPECT_EQ(compress_ok(x, with_coder(EntropyCoder::Deflate))[14], 0);
+}
+
+TEST(CodecCompressor, RefusalsInTheirOrder) {
+  EXPECT_EQ(compress_message({}),
+            "Unsupported compression configuration 'Can't compress empty data'");
+  EXPECT_EQ(compress_message(std::vector<float>{}, with_multiplier(-1.0f)),
+            "Unsupported compression configuration 'Can't compress empty data'");
+  std::vector<float> huge_range = {-3e38f, 3e38f, 0.0f};
+  EXPECT_EQ(compress_message(huge_range),
+            "Unsupported compression configuration 'Can't compress data whose range is not "
+            "finite'");
+  EXPECT_EQ(compress_message(huge_range, with_multiplier(-2.0f)),
+            "Unsupported compression configuration 'Quantization multiplier -2 can't be read "
+            "back'");
+}
+
+TEST(CodecCompressor, MultipliersTheReaderCannotHonourAreRefused) {
+  auto x = testing::make_signal(Shape::Tones, 100);
+  auto text = [](const char* m) {
+    return std::string("Unsupported compression configuration 'Quantization multiplier ") + m +
+           " can't be read back'";
+  };
+  EXPECT_EQ(compress_message(x, with_multiplier(-2.0f)), text("-2"));
+  EXPECT_EQ(compress_message(x, with_multiplier(INFINITY)), text("inf"));
+  EXPECT_EQ(compress_message(x, with_multiplier(-INFINITY)), text("-inf"));
+  EXPECT_EQ(compress_message(x, with_multiplier(std::numeric_limits<float>::quiet_NaN())),
+            text("nan"));
+  EXPECT_EQ(compress_message(x, with_multiplier(1e-40f)), text("1e-40"));
+  EXPECT_EQ(compress_message(x, with_multiplier(3e-39f)), "ok");
+  EXPECT_EQ(compress_message(x, with_multiplier(-0.0f)), "ok");
+}
+
+TEST(CodecCompressor, OversizedInputIsRefusedBeforeReadingIt) {
+  // 2^31 samples of address space, never touched.
+  const size_t n = size_t{1} << 31;
+  void* mem = mmap(nullptr, n * sizeof(float), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                   -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  std::span<const float> x(static_cast<const float*>(mem), n);
+  EXPECT_EQ(compress_message(x),
+            "Unsupported compression configuration 'Can't compress data bigger than "
+            "2147483647, but data was 2147483648'");
+  munmap(mem, n * sizeof(float));
+}
+
+TEST(CodecCompressor, ZeroMultiplierGivesAllZeroBands) {
+  auto x = testing::make_signal(Shape::Tones, 1000);
+  auto bytes = compress_ok(x, with_multiplier(0.0f));
+  EXPECT_EQ(load_u32le(&bytes[36]), 0u);
+  auto y = decompress_container(bytes);
+  ASSERT_TRUE(y.ok());
+  // Every sample decodes to the signal's mean.
+  for (float v : *y) EXPECT_EQ(v, (*y)[0]);
+}
+
+TEST(CodecCompressor, CallerMultiplierIsUsedUnchanged) {
+  auto x = testing::make_signal(Shape::Walk, 100000);
+  CodecOptions o = with_multiplier(4096.0f);
+  o.scale = 12;
+  auto bytes = compress_ok(x, o);
+  EXPECT_EQ(load_f32le(&bytes[36]), 4096.0f);
+  CodecOptions d;
+  d.scale = 12;
+  EXPECT_LT(load_f32le(&compress_ok(x, d)[36]), 4096.0f);
+}
+
+TEST(CodecReader, MultiplierRuleOnRead) {
+  auto bytes = compress_ok(testing::make_signal(Shape::Tones, 1000));
+  auto reference = decompress_container(bytes);
+  ASSERT_TRUE(reference.ok());
+  for (float stored : {0.0f, -0.0f, -5.0f, std::numeric_limits<float>::quiet_NaN(),
+                       std::numeric_limits<float>::infinity()}) {
+    auto patched = bytes;
+    store_f32le(&patched[36], stored);
+    auto y = decompress_container(patched);
+    ASSERT_TRUE(y.ok());
+    EXPECT_EQ(*y, *reference) << stored;
+  }
+}
+
+TEST(CodecReader, ExtraBytesIgnoredAndCutPayloadRefused) {
+  for (EntropyCoder c : {EntropyCoder::Deflate, EntropyCoder::Arans, EntropyCoder::Cmodel}) {
+    auto bytes = compress_ok(testing::make_signal(Shape::Tones, 1000), with_coder(c));
+    auto reference = decompress_container(bytes);
+    ASSERT_TRUE(reference.ok());
+    auto longer = bytes;
+    longer.insert(longer.end(), {0xFF, 0x00, 0x13});
+    auto y = decompress_container(longer);
+    ASSERT_TRUE(y.ok());
+    EXPECT_EQ(*y, *reference);
+    auto cut = bytes;
+    cut.pop_back();
+    EXPECT_EQ(decompress_message(cut),
+              "Can't decompress data, reason: Minimum data size is " +
+                  std::to_string(bytes.size()) + ", but it was " +
+                  std::to_string(bytes.size() - 1));
+  }
+}
+
+TEST(CodecReader, PayloadFailures) {
+  auto bytes = compress_ok(testing::make_signal(Shape::Tones, 1000));
+  auto empty = std::vector<uint8_t>(bytes.begin(), bytes.begin() + kHeaderSize);
+  store_u32le(&empty[32], 0);
+  EXPECT_EQ(decompress_message(empty), "Can't decompress data, reason: Stream truncated");
+  auto deflated = compress_ok(testing::make_signal(Shape::Tones, 1000),
+                              with_coder(EntropyCoder::Deflate));
+  deflated[kHeaderSize] = 0xFF;  // reserved block type 3
+  EXPECT_EQ(decompress_message(deflated), "Can't decompress data, reason: corrupt deflate stream");
+}
+
+TEST(CodecReader, FlatPayloadWithTooFewCoefficients) {
+  // 1000 samples of cdf97 need 1000 + 6 * (clamps) coefficients; give a
+  // payload from a 500-sample signal under the 1000-sample header.
+  for (EntropyCoder c : {EntropyCoder::Deflate, EntropyCoder::Arans}) {
+    auto small = compress_ok(testing::make_signal(Shape::Tones, 500), with_coder(c));
+    auto big = compress_ok(testing::make_signal(Shape::Tones, 1000), with_coder(c));
+    std::memcpy(&small[16], &big[16], 4);
+    small[12] = big[12];
+    const std::string message = decompress_message(small);
+    EXPECT_EQ(message.rfind("Can't decompress data, reason: Payload holds 500 coefficients, but ", 0),
+              0u)
+        << message;
+    EXPECT_NE(message.find(" are required"), std::string::npos);
+  }
+}
+
+TEST(CodecReader, HostileSampleCountAllocatesNothingLarge) {
+  const std::pair<EntropyCoder, const char*> cases[] = {
+      {EntropyCoder::Cmodel, "Can't decompress data, reason: Stream truncated"},
+      {EntropyCoder::Arans, "Can't decompress data, reason: Payload holds 10 coefficients, but "},
+      {EntropyCoder::Deflate, "Can't decompress data, reason: Payload holds 10 coefficients, but "},
+  };
+  for (auto [coder, expected] : cases) {
+    auto bytes = compress_ok({1.0f, 2.0f, 3.0f, 4.0f}, with_coder(coder));
+    store_u32le(&bytes[16], 2147483647u);
+    bytes[12] = 10;
+    g_largest_allocation = 0;
+    const std::string message = decompress_message(bytes);
+    EXPECT_EQ(message.rfind(expected, 0), 0u) << message;
+    EXPECT_LT(g_largest_allocation.load(), size_t{1} << 20) << message;
+  }
+}
+
+TEST(CodecReader, ZeroSampleContainerDecodesToNothing) {
+  auto bytes = compress_ok({1.0f, 2.0f, 3.0f});
+  store_u32le(&bytes[16], 0);
+  auto y = decompress_container(bytes);
+  ASSERT_TRUE(y.ok()) << y.error().message();
+  EXPECT_TRUE(y->empty());
+}
+
+}  // namespace
+}  // namespace vdx

@@ -1,0 +1,163 @@
+// Normalisation, quantisation, cutoff and level choice: the float32 steps of
+// the pipelines that decide every decoded bit.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "src/compressor.hpp"
+#include "src/normalizer.hpp"
+#include "src/quantizer.hpp"
+
+namespace vdx {
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+TEST(Normalizer, WorkedExample) {
+  std::vector<float> in = {2.0f, 5.0f, 3.5f, 8.0f};
+  std::vector<float> x(4);
+  SignalRange r = copy_cleaned(in, x);
+  EXPECT_EQ(r.min_value, 2.0f);
+  EXPECT_EQ(r.max_value, 8.0f);
+  EXPECT_EQ(std::bit_cast<uint32_t>(1.0f / (r.max_value - r.min_value)), 0x3E2AAAABu);
+  float mean = normalize(x, r);
+  EXPECT_EQ(mean, 0.4375f);
+  EXPECT_EQ(x, (std::vector<float>{-0.4375f, 0.0625f, -0.1875f, 0.5625f}));
+  denormalize(x, 2.0f, 8.0f, 0.4375f);
+  EXPECT_EQ(x, in);
+}
+
+TEST(Normalizer, CleansNonFiniteSamples) {
+  std::vector<float> in = {kNaN, kInf, -kInf, -0.0f, std::numeric_limits<float>::denorm_min()};
+  std::vector<float> x(in.size());
+  SignalRange r = copy_cleaned(in, x);
+  EXPECT_EQ(x[0], 0.0f);
+  EXPECT_EQ(x[1], 1.0f);
+  EXPECT_EQ(x[2], 0.0f);
+  EXPECT_TRUE(std::signbit(x[3]));
+  EXPECT_EQ(x[4], std::numeric_limits<float>::denorm_min());
+  EXPECT_EQ(r.min_value, 0.0f);
+  EXPECT_EQ(r.max_value, 1.0f);
+}
+
+TEST(Normalizer, FirstOfEqualExtremesWins) {
+  std::vector<float> x(3);
+  SignalRange r = copy_cleaned(std::vector<float>{-0.0f, 0.0f, 1.0f}, x);
+  EXPECT_TRUE(std::signbit(r.min_value));
+  r = copy_cleaned(std::vector<float>{0.0f, -0.0f, 1.0f}, x);
+  EXPECT_FALSE(std::signbit(r.min_value));
+  r = copy_cleaned(std::vector<float>{-1.0f, -0.0f, 0.0f}, x);
+  EXPECT_TRUE(std::signbit(r.max_value));
+}
+
+TEST(Normalizer, FlatThresholdIsExclusive) {
+  const float limit = std::bit_cast<float>(0x3727C5ACu);
+  EXPECT_EQ(limit, kFlatRangeLimit);
+  std::vector<float> flat = {1.0f, 1.0f + limit};
+  // The range must come out exactly at the limit for the test to mean anything.
+  ASSERT_EQ(flat[1] - flat[0], limit) << "pick values whose difference is exact";
+  std::vector<float> x = flat;
+  EXPECT_EQ(normalize(x, {0.0f, limit}), 0.0f);
+  EXPECT_EQ(x, (std::vector<float>{0.0f, 0.0f}));
+  const float above = std::nextafter(limit, 1.0f);
+  x = {0.0f, above};
+  float mean = normalize(x, {0.0f, above});
+  EXPECT_EQ(mean, 0.5f);
+  EXPECT_EQ(x, (std::vector<float>{-0.5f, 0.5f}));
+}
+
+TEST(Normalizer, MeanIsASequentialFloatSum) {
+  // 2^24 + many small values: a pairwise or lane-wise sum would differ.
+  std::vector<float> x(1 << 12, 0.0f);
+  for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>((i * 37) % 101) / 100.0f;
+  x[0] = 1.0f;
+  x[1] = 0.0f;
+  std::vector<float> ref = x;
+  float mean = normalize(x, {0.0f, 1.0f});
+  float sum = 0.0f;
+  for (float v : ref) sum += (v - 0.0f) * (1.0f / 1.0f);
+  EXPECT_EQ(mean, sum / static_cast<float>(ref.size()));
+}
+
+TEST(Normalizer, DenormalizeClampsToTheFloatRange) {
+  std::vector<float> y = {0.6f, -0.6f, 0.0f};
+  denormalize(y, -1.6e38f, 1.6e38f, 0.5f);
+  EXPECT_EQ(y[0], std::numeric_limits<float>::max());
+  EXPECT_FALSE(std::isinf(y[1]));
+  EXPECT_TRUE(std::isfinite(y[2]));
+}
+
+TEST(Quantizer, RoundsHalvesAwayAndSaturates) {
+  EXPECT_EQ(quantize_value(2.5f), 3);
+  EXPECT_EQ(quantize_value(-2.5f), -3);
+  EXPECT_EQ(quantize_value(2.4999998f), 2);
+  EXPECT_EQ(quantize_value(0.49999997f), 0);
+  EXPECT_EQ(quantize_value(-0.49999997f), 0);
+  EXPECT_EQ(quantize_value(-0.5f), -1);
+  EXPECT_EQ(quantize_value(32766.5f), 32767);
+  EXPECT_EQ(quantize_value(40000.0f), 32767);
+  EXPECT_EQ(quantize_value(-40000.0f), -32768);
+  EXPECT_EQ(quantize_value(-32768.5f), -32768);
+  EXPECT_EQ(quantize_value(kNaN), 32767);
+  EXPECT_EQ(quantize_value(kInf), 32767);
+  EXPECT_EQ(quantize_value(-kInf), -32768);
+  // Agrees with std::round everywhere inside the range.
+  for (float v = -300.0f; v < 300.0f; v += 0.0625f) {
+    EXPECT_EQ(quantize_value(v), static_cast<int16_t>(std::round(v))) << v;
+  }
+}
+
+TEST(Quantizer, CutoffTable) {
+  const uint16_t expected[7][3] = {{0, 0, 0}, {0, 0, 0}, {1, 3, 7}, {1, 3, 7},
+                                   {2, 6, 14}, {2, 6, 14}, {3, 9, 21}};
+  for (uint8_t scale = 6; scale <= 12; ++scale) {
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(cutoff_threshold(scale, static_cast<CutoffLevel>(c)), expected[scale - 6][c]);
+    }
+  }
+  std::vector<int16_t> band = {-21, -20, 0, 20, 21, -32768, 32767};
+  apply_cutoff(band, 21);
+  EXPECT_EQ(band, (std::vector<int16_t>{-21, 0, 0, 0, 21, -32768, 32767}));
+}
+
+TEST(Quantizer, FitMultiplierHalvesOnlyWhenSomethingSaturates) {
+  EXPECT_EQ(fit_multiplier(4096.0f, -1.0f, 7.99f), 4096.0f);
+  // -32768 fits, +32768 does not.
+  EXPECT_EQ(fit_multiplier(4096.0f, -8.0f, 0.0f), 4096.0f);
+  EXPECT_EQ(fit_multiplier(4096.0f, 0.0f, 8.0f), 2048.0f);
+  EXPECT_EQ(fit_multiplier(4096.0f, 0.0f, 32767.4f / 4096.0f), 4096.0f);
+  EXPECT_EQ(fit_multiplier(4096.0f, -40.0f, 1.0f), 512.0f);
+}
+
+TEST(Quantizer, DequantizeUsesOneInverseOrDividesWhenItOverflows) {
+  std::vector<int16_t> q = {3, -7, 32767};
+  std::vector<float> out(3);
+  dequantize_band(q, 2048.0f, out);
+  EXPECT_EQ(out[1], -7.0f * (1.0f / 2048.0f));
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  dequantize_band(q, tiny, out);
+  EXPECT_FALSE(std::isnan(out[0]));
+  EXPECT_EQ(out[0], 3.0f / tiny);
+}
+
+TEST(LevelChoice, Boundaries) {
+  for (size_t filter : {6u, 8u, 10u}) {
+    EXPECT_EQ(choose_levels(1, filter), 1);
+    EXPECT_EQ(choose_levels(19, filter), 1);
+    EXPECT_EQ(choose_levels(20, filter), 2);
+    EXPECT_EQ(choose_levels(59, filter), 3);
+    EXPECT_EQ(choose_levels(79, filter), 4);
+  }
+  EXPECT_EQ(choose_levels(80, 10), 3);
+  EXPECT_EQ(choose_levels(1000, 10), 6);
+  EXPECT_EQ(choose_levels(80, 6), 3);
+  EXPECT_EQ(choose_levels(96, 6), 4);
+  EXPECT_EQ(choose_levels(2147483647u, 6), 8);
+}
+
+}  // namespace
+}  // namespace vdx
