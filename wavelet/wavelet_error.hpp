@@ -19,8 +19,8 @@ enum class WaveletErrorKind : uint8_t {
   BadWaveletLength = 8,       // "Zero or odd sized wavelet"
   FilterCenterTooLarge = 9,   // "Filter center {} was larger than filter size {}"
   BufferTooSmallForLevel = 10,  // "Buffer was too small for provided level"
-  ApproximationSizeMismatch = 11,
-  DetailsSizeMismatch = 12,
+  ApproximationSizeMismatch = 11,  // "Approximate size {} does not match required size {}"
+  DetailsSizeMismatch = 12,   // "Details size {} does not match required size {}"
   ZeroSizedInput = 13,        // "Zero sized input is not supported"
   InputSizeMismatch = 14,     // "Input size expected to be {} but it was {}"
   ScratchSizeMismatch = 15,   // "Scratch size expected to be {} but it was {}"
