@@ -1,0 +1,92 @@
+#include "src/bit_coder.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vdx {
+namespace {
+
+// The range the encoder's arithmetic relies on, checked once at compile
+// time: from 2048, every reachable probability stays in [kMin, kMax], and
+// there next() agrees with the clamped rule p ± step, clamped to [1, 4095].
+constexpr bool probabilities_stay_in_range() {
+  for (uint32_t p = BitModel::kMin; p <= BitModel::kMax; ++p) {
+    for (unsigned bit = 0; bit < 2; ++bit) {
+      uint32_t reference = bit ? p - (p >> kAdaptShift) : p + ((kProbTotal - p) >> kAdaptShift);
+      reference = std::clamp<uint32_t>(reference, 1, 4095);
+      const uint32_t got = BitModel::next(p, bit);
+      if (got != reference || got < BitModel::kMin || got > BitModel::kMax) return false;
+    }
+  }
+  return BitModel::kInitial >= BitModel::kMin && BitModel::kInitial <= BitModel::kMax;
+}
+static_assert(probabilities_stay_in_range());
+
+// Encoder state before a symbol of frequency f is at most f·2^20 - 1, since
+// x_max = (L / M)·2^16·f with L = 2^16, M = 4096 and 16-bit output.
+constexpr unsigned kRenormShift = 16 + 16 - kProbBits;  // 20
+
+static_assert(kFrequencyReciprocals.m[4081] == 4520152921761714ull);  // floor(2^64 / 4081) + 1
+static_assert(kFrequencyReciprocals.m[4096 / 2] == uint64_t{1} << 53);  // 2^64 / 2048
+
+}  // namespace
+
+RansBitEncoder::RansBitEncoder(size_t expected_decisions)
+    : records_(expected_decisions ? new uint16_t[expected_decisions] : nullptr),
+      capacity_(expected_decisions) {}
+
+void RansBitEncoder::grow() {
+  const size_t capacity = std::max<size_t>(1024, capacity_ * 2);
+  std::unique_ptr<uint16_t[]> bigger(new uint16_t[capacity]);
+  if (count_) std::memcpy(bigger.get(), records_.get(), count_ * sizeof(uint16_t));
+  records_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
+  uint16_t* const records = records_.get();
+  // Every decision emits at most one word, so word k (k-th emitted) can sit
+  // at index count - 1 - k: that record has already been read. Emission runs
+  // towards the front, which leaves the words in the order the decoder reads.
+  uint16_t* const words_end = records + count_;
+  uint16_t* words = words_end;
+  uint32_t x = kRansLow;
+  for (size_t i = count_; i-- > 0;) {
+    const uint32_t record = records[i];
+    const uint32_t freq = record & (kProbTotal - 1);
+    const uint32_t bit = record >> kProbBits;
+    assert(freq >= BitModel::kMin && freq <= BitModel::kMax);
+    // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
+    if (x >= (freq << kRenormShift)) {
+      *--words = static_cast<uint16_t>(x);
+      x >>= 16;
+    }
+    const uint32_t q = divide_by_frequency(x, freq);
+    const uint32_t start = bit ? kProbTotal - freq : 0;
+    // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
+    x = x + q * (kProbTotal - freq) + start;
+  }
+  const size_t word_count = static_cast<size_t>(words_end - words);
+  std::vector<uint8_t> out(prefix + 4 + 2 * word_count);
+  store_u32le(out.data() + prefix, x);
+  // Host order is little-endian (byte_io.hpp), so the words copy as they are.
+  if (word_count) std::memcpy(out.data() + prefix + 4, words, 2 * word_count);
+  count_ = 0;
+  return out;
+}
+
+void RansBitDecoder::refill() {
+  // Only a foreign initial state below 2^16 can need more than one word
+  // (a state of 0 shifts in a word that is itself below 2^16).
+  while (x_ < kRansLow) {
+    if (end_ - pos_ < 2) {
+      truncated_ = true;
+      x_ = kRansLow;  // any valid state: what follows is discarded
+      return;
+    }
+    x_ = (x_ << 16) | load_u16le(pos_);
+    pos_ += 2;
+  }
+}
+
+}  // namespace vdx

@@ -1,0 +1,152 @@
+// Adaptive binary rANS coder shared by the coefficient stream model and the
+// byte-plane coder: 12-bit adaptive probabilities, a 32-bit state kept in
+// [2^16, 2^32) and 16-bit little-endian renormalisation words.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "src/byte_io.hpp"
+
+namespace vdx {
+
+inline constexpr unsigned kProbBits = 12;
+inline constexpr uint32_t kProbTotal = 1u << kProbBits;  // 4096
+inline constexpr unsigned kAdaptShift = 4;
+inline constexpr uint32_t kRansLow = 1u << 16;  // L: the state's lower bound
+
+// Probability (in 1/4096) that the next decision coded with this cell is 0.
+struct BitModel {
+  static constexpr uint16_t kInitial = 2048;
+  // Starting from 2048, next() never leaves [15, 4081]: below 16 the down-step
+  // p >> 4 is 0, and above 4080 the up-step (4096 - p) >> 4 is 0. So the
+  // clamps to [1, 4095] never act and every coding frequency is at least 15.
+  static constexpr uint16_t kMin = 15;
+  static constexpr uint16_t kMax = 4081;
+
+  uint16_t p = kInitial;
+
+  // Decision 0: p += (4096 - p) >> 4.  Decision 1: p -= p >> 4.
+  // Both are p += (t - p) >> 4 with an arithmetic shift, t = 4096 for 0 and
+  // t = 15 for 1, since floor((15 - p) / 16) = -floor(p / 16).
+  static constexpr uint16_t next(uint32_t p, unsigned bit) {
+    const int32_t target = bit ? 15 : 4096;
+    return static_cast<uint16_t>(static_cast<int32_t>(p) +
+                                 ((target - static_cast<int32_t>(p)) >> kAdaptShift));
+  }
+  void update(unsigned bit) { p = next(p, bit); }
+};
+
+// Exact x / f without a division: M[f] = floor(2^64 / f) + 1 (for a power
+// of two, 2^64 / f exactly) gives q = hi64(x·M[f]) = floor(x / f) for every
+// 32-bit x and 2 <= f < 4096. With e = M·f - 2^64 in [0, f],
+// x·M / 2^64 = x/f + x·e / (f·2^64), and x·e < 2^32·2^12 < 2^64 keeps the
+// error below 1/f, too little to carry past the next integer.
+struct FrequencyReciprocals {
+  uint64_t m[kProbTotal] = {};
+  constexpr FrequencyReciprocals() {
+    for (uint32_t f = 2; f < kProbTotal; ++f) m[f] = ~uint64_t{0} / f + 1;
+  }
+};
+inline constexpr FrequencyReciprocals kFrequencyReciprocals;
+
+inline uint32_t divide_by_frequency(uint32_t x, uint32_t f) {
+  assert(f >= 2 && f < kProbTotal);
+  __extension__ using u128 = unsigned __int128;
+  return static_cast<uint32_t>((static_cast<u128>(x) * kFrequencyReciprocals.m[f]) >> 64);
+}
+
+// Records decisions in a forward modelling pass; finish() then runs rANS
+// over them backwards. A record is 16 bits: the decision in bit 12 and the
+// frequency of the coded symbol (p for 0, 4096 - p for 1) in bits 0..11.
+class RansBitEncoder {
+ public:
+  // `expected_decisions` sizes the record once; more decisions still fit.
+  explicit RansBitEncoder(size_t expected_decisions = 0);
+
+  // Records `bit` coded under probability `p` (the cell's value before its
+  // update); the caller updates its cell.
+  void put(unsigned bit, uint32_t p) {
+    if (count_ == capacity_) grow();
+    records_[count_++] = make_record(bit, p);
+  }
+  void put(unsigned bit, BitModel& cell) {
+    put(bit, cell.p);
+    cell.update(bit);
+  }
+  size_t decisions() const { return count_; }
+
+  // The coded bytes (state as u32 LE, then the words in decoding order),
+  // preceded by `prefix` bytes left for the caller to fill. Consumes the
+  // record: the words are written over it.
+  std::vector<uint8_t> finish(size_t prefix = 0);
+
+  static uint16_t make_record(unsigned bit, uint32_t p) {
+    assert(p >= BitModel::kMin && p <= BitModel::kMax);
+    const uint32_t freq = bit ? kProbTotal - p : p;
+    return static_cast<uint16_t>((bit << kProbBits) | freq);
+  }
+
+ private:
+  void grow();
+
+  std::unique_ptr<uint16_t[]> records_;
+  size_t count_ = 0;
+  size_t capacity_ = 0;
+};
+
+// Decodes decisions from a coded range. A word that is needed but missing
+// sets truncated(); from then on the decisions are meaningless (the decoder
+// never reads past its range) and the caller reports the stream truncated.
+class RansBitDecoder {
+ public:
+  // No value when the range is shorter than the 4-byte state.
+  static std::optional<RansBitDecoder> open(std::span<const uint8_t> coded) {
+    if (coded.size() < 4) return std::nullopt;
+    return RansBitDecoder(coded);
+  }
+
+  // The next decision coded with probability p of a 0.
+  unsigned decode(uint32_t p) {
+    const uint32_t slot = x_ & (kProbTotal - 1);
+    const uint32_t high = x_ >> kProbBits;
+    const unsigned bit = slot >= p;
+    // Both candidates are computed so that the state's dependency chain
+    // waits on the decision only for a select.
+    const uint32_t x0 = p * high + slot;                       // x = p·⌊x/M⌋ + slot
+    const uint32_t x1 = (kProbTotal - p) * high + slot - p;    // x = (M-p)·⌊x/M⌋ + slot - p
+    x_ = bit ? x1 : x0;
+    if (x_ < kRansLow) [[unlikely]] refill();
+    return bit;
+  }
+  unsigned get(BitModel& cell) {
+    const unsigned bit = decode(cell.p);
+    cell.update(bit);
+    return bit;
+  }
+
+  bool truncated() const { return truncated_; }
+  uint32_t state() const { return x_; }
+  // Bytes of the range not consumed so far.
+  size_t remaining() const { return static_cast<size_t>(end_ - pos_); }
+
+ private:
+  explicit RansBitDecoder(std::span<const uint8_t> coded)
+      : x_(load_u32le(coded.data())),
+        pos_(coded.data() + 4),
+        end_(coded.data() + coded.size()) {}
+
+  void refill();
+
+  uint32_t x_;
+  const uint8_t* pos_;
+  const uint8_t* end_;
+  bool truncated_ = false;
+};
+
+}  // namespace vdx
