@@ -1,17 +1,53 @@
-// The extension module verdalix: multi-phase initialisation.
+// The extension module verdalix: multi-phase initialisation whose exec slot
+// adds CompressionOptions, compress_signal and decompress_signal.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "python/entry_functions.hpp"
+#include "python/errors.hpp"
+#include "python/numpy_api.hpp"
+#include "python/options_type.hpp"
+#include "python/py_ref.hpp"
+
+namespace vdx::python {
 namespace {
 
-int verdalix_exec(PyObject* module) {
-  PyObject* all = PyList_New(0);
-  if (all == nullptr) return -1;
-  if (PyModule_AddObject(module, "__all__", all) < 0) {
-    Py_DECREF(all);
-    return -1;
+// Appends `name` to __all__ (created empty if the module has none), then sets
+// the attribute. Takes over `value`.
+bool add_public(PyObject* module, const char* name, PyObject* value) {
+  PyRef owned(value);
+  if (!owned) return false;
+  PyObject* dict = PyModule_GetDict(module);  // borrowed
+  PyObject* all = PyDict_GetItemString(dict, "__all__");  // borrowed
+  if (all == nullptr) {
+    PyRef created(PyList_New(0));
+    if (!created || PyDict_SetItemString(dict, "__all__", created.get()) < 0) return false;
+    all = created.get();  // the module dict keeps it alive
   }
-  return 0;
+  PyRef text(PyUnicode_FromString(name));
+  if (!text || PyList_Append(all, text.get()) < 0) return false;
+  return PyModule_AddObjectRef(module, name, owned.get()) == 0;
+}
+
+PyObject* new_function(PyMethodDef* def, PyObject* module) {
+  PyRef name(PyModule_GetNameObject(module));
+  if (!name) return nullptr;
+  return PyCFunction_NewEx(def, module, name.get());
+}
+
+int verdalix_exec(PyObject* module) {
+  return guarded([&]() -> int {
+    if (!ensure_numpy_api()) return -1;
+    PyTypeObject* options = options_type();
+    if (options == nullptr) return -1;
+    Py_INCREF(options);
+    if (!add_public(module, "CompressionOptions", reinterpret_cast<PyObject*>(options)) ||
+        !add_public(module, "compress_signal", new_function(&compress_signal_def, module)) ||
+        !add_public(module, "decompress_signal", new_function(&decompress_signal_def, module))) {
+      return -1;
+    }
+    return 0;
+  });
 }
 
 PyModuleDef_Slot verdalix_slots[] = {
@@ -23,9 +59,18 @@ PyModuleDef_Slot verdalix_slots[] = {
 };
 
 PyModuleDef verdalix_module = {
-    PyModuleDef_HEAD_INIT, "verdalix", "", 0, nullptr, verdalix_slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "verdalix",
+    "",  // present but empty: __doc__ is "" rather than None
+    0,
+    nullptr,
+    verdalix_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
+}  // namespace vdx::python
 
-PyMODINIT_FUNC PyInit_verdalix(void) { return PyModuleDef_Init(&verdalix_module); }
+PyMODINIT_FUNC PyInit_verdalix(void) { return PyModuleDef_Init(&vdx::python::verdalix_module); }

@@ -1,0 +1,120 @@
+// compress_signal(data, options=None): a 1-D float32 or float64 array ->
+// container bytes.
+#include <iterator>
+#include <memory>
+#include <span>
+
+#include "python/binding.hpp"
+#include "python/entry_functions.hpp"
+#include "python/errors.hpp"
+#include "python/numpy_api.hpp"
+#include "python/options_type.hpp"
+#include "src/compressor.hpp"
+#include "src/container.hpp"
+
+namespace vdx::python {
+namespace {
+
+constexpr const char* kParameters[] = {"data", "options"};
+const Signature kSignature = {"compress_signal()", kParameters, 1};
+
+enum class SampleType { Float32, Float64 };
+
+bool has_dtype(PyArrayObject* array, int type_number) {
+  PyArray_Descr* wanted = PyArray_DescrFromType(type_number);
+  if (wanted == nullptr) return false;
+  const bool equivalent = PyArray_EquivTypes(PyArray_DESCR(array), wanted);
+  Py_DECREF(wanted);
+  return equivalent;
+}
+
+// Only a 1-D array whose dtype is equivalent to native float32 (tested first)
+// or float64; byte-swapped arrays are neither.
+bool classify(PyObject* data, PyArrayObject** array, SampleType* type) {
+  if (PyArray_Check(data) && PyArray_NDIM(reinterpret_cast<PyArrayObject*>(data)) == 1) {
+    auto* candidate = reinterpret_cast<PyArrayObject*>(data);
+    if (has_dtype(candidate, NPY_FLOAT32)) {
+      *array = candidate, *type = SampleType::Float32;
+      return true;
+    }
+    if (has_dtype(candidate, NPY_FLOAT64)) {
+      *array = candidate, *type = SampleType::Float64;
+      return true;
+    }
+  }
+  PyErr_SetString(PyExc_ValueError, "expected a 1-D float32 or float64 NumPy array");
+  return false;
+}
+
+// Strided or misaligned arrays are refused rather than silently copied.
+bool check_layout(PyArrayObject* array) {
+  if (PyArray_SIZE(array) == 0) return true;
+  const int flags = PyArray_FLAGS(array);
+  if ((flags & NPY_ARRAY_ALIGNED) &&
+      (flags & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS))) {
+    return true;
+  }
+  PyErr_SetString(PyExc_TypeError, "The given array is not contiguous or is misaligned.");
+  return false;
+}
+
+PyObject* compressed(std::span<const float> samples, const CodecOptions& options) {
+  auto container = compress_samples(samples, options);
+  if (!container.ok()) {
+    raise_codec_error(container.error());
+    return nullptr;
+  }
+  const auto& bytes = container.value();
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                   static_cast<Py_ssize_t>(bytes.size()));
+}
+
+PyObject* compress_float64(const double* values, size_t count, const CodecOptions& options) {
+  if (count > kMaxSampleCount) {
+    // The codec refuses this length before it reads a sample; asking it with
+    // the array's own memory (which holds at least `count` floats) keeps its
+    // message and allocates nothing for an input that is refused anyway.
+    return compressed(std::span(reinterpret_cast<const float*>(values), count), options);
+  }
+  // One pass into an exactly sized buffer, left uninitialised until then;
+  // each value rounds to nearest float32 (beyond range: infinity).
+  std::unique_ptr<float[]> converted = std::make_unique_for_overwrite<float[]>(count);
+  for (size_t i = 0; i < count; ++i) converted[i] = static_cast<float>(values[i]);
+  return compressed(std::span<const float>(converted.get(), count), options);
+}
+
+PyObject* compress_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[std::size(kParameters)];
+    if (!bind_fastcall(kSignature, args, nargs, kwnames, bound)) return nullptr;
+    // Options first: a bad `options` is reported even when `data` is bad too.
+    CodecOptions options;
+    if (!read_options(bound[1], &options)) return nullptr;
+    PyArrayObject* array = nullptr;
+    SampleType type;
+    if (!classify(bound[0], &array, &type)) return nullptr;
+    if (!check_layout(array)) return nullptr;
+    const auto count = static_cast<size_t>(PyArray_SIZE(array));
+    if (type == SampleType::Float64) {
+      return compress_float64(static_cast<const double*>(PyArray_DATA(array)), count, options);
+    }
+    // float32 is read in place.
+    return compressed(std::span(static_cast<const float*>(PyArray_DATA(array)), count), options);
+  });
+}
+
+}  // namespace
+
+PyMethodDef compress_signal_def = {
+    "compress_signal",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compress_signal)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "compress_signal(data, options=None)\n--\n\n"
+    "Compress a 1-D float32 **or** float64 NumPy array into Verdalix `bytes`.\n"
+    "\n"
+    "float64 input is downcast to float32 before compression (the codec works in\n"
+    "f32 internally and always reconstructs f32 on decompress).",
+};
+
+}  // namespace vdx::python

@@ -1,0 +1,38 @@
+import json
+import pathlib
+
+import numpy as np
+import pytest
+
+DATA_DIR = pathlib.Path(__file__).resolve().parent.parent / "data"
+
+
+def raised(exc_type, call, *args, message=None, note=None, **kwargs):
+    """Calls call(*args, **kwargs), which must raise exactly exc_type.
+
+    `message` (when given) is the exception's only argument; `note` is its one
+    note, and None means it carries no note at all.
+    """
+    with pytest.raises(BaseException) as info:
+        call(*args, **kwargs)
+    error = info.value
+    assert type(error) is exc_type, repr(error)
+    if message is not None:
+        assert error.args == (message,)
+    assert getattr(error, "__notes__", None) == (None if note is None else [note])
+    return error
+
+
+@pytest.fixture(scope="session")
+def reference_containers():
+    with open(DATA_DIR / "containers.json") as f:
+        return json.load(f)
+
+
+def signal(n, seed=0):
+    """A smooth signal with some noise and a step, in float32."""
+    rng = np.random.default_rng(seed)
+    t = np.linspace(0.0, 8.0 * np.pi, n)
+    values = np.sin(t) + 0.3 * np.sin(7.0 * t) + 0.05 * rng.standard_normal(n)
+    values[n // 2 :] += 0.5
+    return values.astype(np.float32)
