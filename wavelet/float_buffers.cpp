@@ -38,8 +38,15 @@ Result<std::unique_ptr<float[]>, WaveletError> uninitialised_floats(size_t count
   if (count > static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max()) / sizeof(float)) {
     return fail(allocation_failed(count));
   }
-  std::unique_ptr<float[]> buffer(new (std::nothrow) float[count]);
-  if (!buffer && count != 0) return fail(allocation_failed(count));
+  std::unique_ptr<float[]> buffer;
+  try {
+    // An array length the compiler deems too large throws even in the
+    // nothrow form.
+    buffer.reset(new (std::nothrow) float[count]);
+  } catch (const std::bad_alloc&) {
+    return fail(allocation_failed(count));
+  }
+  if (!buffer) return fail(allocation_failed(count));
   return buffer;
 }
 
