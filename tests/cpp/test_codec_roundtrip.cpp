@@ -46,7 +46,7 @@ double relative_max_error(const std::vector<float>& x, const std::vector<float>&
 double error_bound(uint8_t scale, CutoffLevel cutoff) {
   const double threshold = std::array<double, 3>{1, 3, 7}[static_cast<size_t>(cutoff)] *
                            std::array<double, 7>{0, 0, 1, 1, 2, 2, 3}[scale - 6];
-  return (6.0 + 3.0 * threshold) * std::ldexp(1.0, -scale);
+  return (3.0 + 1.5 * threshold) * std::ldexp(1.0, -scale);
 }
 
 TEST(CodecRoundTrip, EveryWaveletCoderScaleAndCutoff) {
