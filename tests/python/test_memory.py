@@ -26,11 +26,13 @@ def run_isolated(code, timeout=60):
 
 def test_thousands_of_calls_leak_nothing():
     small = signal(500)
-    wide = signal(20000).astype(np.float64)  # its float32 copy is 80 kB per call
+    # Large buffers, cheap to code: the float32 copy and the decoded samples
+    # are 80 kB per call.
+    wide = np.full(20000, 0.25)
     strided = signal(64)[::2]
-    options = CompressionOptions(method="db4", coder="arans")
+    options = CompressionOptions(method="cdf53", coder="deflate")
     refused = CompressionOptions(quant_multiplier=-1.0)
-    blob = compress_signal(small, options)
+    blob = compress_signal(wide, options)
     broken = blob[:60]
     bad_options = {}
     surrogate = "a\udc80"
@@ -40,7 +42,7 @@ def test_thousands_of_calls_leak_nothing():
         calls = [
             lambda: compress_signal(small),
             lambda: compress_signal(wide, options),
-            lambda: compress_signal(small, options=CompressionOptions(coder="deflate")),
+            lambda: compress_signal(small, options=CompressionOptions(coder="arans")),
             lambda: decompress_signal(blob),
             lambda: decompress_signal(data=blob)[::3].copy(),
             lambda: compress_signal(),
@@ -90,7 +92,7 @@ def test_thousands_of_calls_leak_nothing():
     assert total > 40000
     assert [sys.getrefcount(a) for a in arguments] == counts
     assert traced_growth < 64 * 1024, traced_growth  # Python objects: a leak of one per call shows
-    assert rss_growth < 8 * 2**20, rss_growth  # native buffers: one lost per call is > 100 MB
+    assert rss_growth < 8 * 2**20, rss_growth  # native buffers: one lost per call is > 200 MB
 
 
 def test_out_of_memory_becomes_memory_error():

@@ -41,12 +41,13 @@ def max_relative_error(x, y):
     return float(np.max(np.abs(x.astype(np.float64) - y))) / span
 
 
-# Bounds on the maximum error relative to the signal range at cutoff "low":
-# each scale step halves the quantisation step.
-ERROR_BOUND = {6: 0.1, 7: 0.05, 8: 0.025, 9: 0.0125, 10: 0.007, 11: 0.004, 12: 0.002}
+# Bounds on the maximum error relative to the signal range at cutoff "low",
+# about twice what this signal shows: each scale step halves the quantisation
+# step (scale 12 lowers the multiplier where the approximation would saturate).
+ERROR_BOUND = {6: 0.04, 7: 0.02, 8: 0.012, 9: 0.006, 10: 0.0036, 11: 0.0018, 12: 0.0015}
 
 
-@pytest.mark.parametrize("method, coder", itertools.product(METHODS, CODERS))
+@pytest.mark.parametrize("method, coder", list(itertools.product(METHODS, CODERS)))
 def test_every_method_and_coder_round_trips(method, coder):
     x = signal(3001, seed=1)
     for scale in range(6, 13):
@@ -64,7 +65,7 @@ def test_cutoff_trades_error_for_size():
         sizes.append(len(blob))
         errors.append(max_relative_error(x, decompress_signal(blob)))
     assert sizes[0] > sizes[1] > sizes[2]
-    assert errors[0] <= errors[1] <= errors[2] < 0.02
+    assert errors[0] < errors[1] < errors[2] < 0.015
 
 
 def test_auto_cmodel_and_none_give_identical_containers():
@@ -80,7 +81,7 @@ def test_any_length_round_trips(n):
         y = decompress_signal(compress_signal(x, CompressionOptions(method=method)))
         assert y.shape == (n,)
         if n > 1:
-            assert max_relative_error(x, y) < 0.01, method
+            assert max_relative_error(x, y) < 0.002, method
 
 
 def test_constant_signal_decodes_exactly():
