@@ -186,19 +186,24 @@ TEST(EightTapFilterBank, MatchesTheDirectSumsBitForBit) {
       const Filters f = reference_filters(c);
       for (size_t n : lengths) {
         SCOPED_TRACE(std::string(name_of(impl)) + ", n = " + std::to_string(n));
-        const std::vector<float> x =
-            testing::random_with_specials(n, static_cast<uint32_t>(n * 7 + 1));
-        const Bands b = run_forward(bank, x), r = reference_forward(f, x, impl);
-        EXPECT_SAME_FLOATS(b.a, r.a);
-        EXPECT_SAME_FLOATS(b.d, r.d);
-        // Synthesis of arbitrary bands into a non-zero output.
-        const size_t a = (n + 7) / 2;
-        const Bands arbitrary{testing::random_with_specials(a, static_cast<uint32_t>(n)),
-                              testing::random_floats(a, static_cast<uint32_t>(n + 1))};
-        std::vector<float> start = testing::random_floats(2 * a - 6, static_cast<uint32_t>(n + 2));
-        std::vector<float> expected = start;
-        reference_inverse(f, arbitrary, expected, impl);
-        EXPECT_SAME_FLOATS(run_inverse(bank, arbitrary, start), expected);
+        const uint32_t seed = static_cast<uint32_t>(n * 7 + 1);
+        for (bool specials : {false, true}) {
+          auto data = [&](size_t length, uint32_t salt) {
+            return specials ? testing::random_with_specials(length, seed + salt)
+                            : testing::random_floats(length, seed + salt);
+          };
+          const std::vector<float> x = data(n, 0);
+          const Bands b = run_forward(bank, x), r = reference_forward(f, x, impl);
+          EXPECT_SAME_FLOATS(b.a, r.a);
+          EXPECT_SAME_FLOATS(b.d, r.d);
+          // Synthesis of arbitrary bands into a non-zero output.
+          const size_t a = (n + 7) / 2;
+          const Bands arbitrary{data(a, 1), data(a, 2)};
+          std::vector<float> start = testing::random_floats(2 * a - 6, seed + 3);
+          std::vector<float> expected = start;
+          reference_inverse(f, arbitrary, expected, impl);
+          EXPECT_SAME_FLOATS(run_inverse(bank, arbitrary, start), expected);
+        }
       }
     }
   }

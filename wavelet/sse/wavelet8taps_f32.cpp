@@ -80,6 +80,15 @@ VDX_TARGET_SSE42 void inverse_sse42(const EightTapFilters& filters, const float*
   const size_t pairs = band_length >= 3 ? band_length - 3 : 0;
   const float* h = filters.h.data();
   const float* g = filters.g.data();
+  // Broadcast once: the stores to `output` could alias the filters as far as
+  // the compiler knows, so taps read inside the loop would be reloaded.
+  __m128 h_even[4], h_odd[4], g_even[4], g_odd[4];
+  for (size_t j = 0; j < 4; ++j) {
+    h_even[j] = _mm_set1_ps(h[6 - 2 * j]);
+    h_odd[j] = _mm_set1_ps(h[7 - 2 * j]);
+    g_even[j] = _mm_set1_ps(g[6 - 2 * j]);
+    g_odd[j] = _mm_set1_ps(g[7 - 2 * j]);
+  }
   size_t q = 0;
   for (; q + 4 <= pairs; q += 4) {
     const __m128 first = _mm_loadu_ps(output + 2 * q);
@@ -89,10 +98,8 @@ VDX_TARGET_SSE42 void inverse_sse42(const EightTapFilters& filters, const float*
     for (size_t j = 0; j < 4; ++j) {
       const __m128 a = _mm_loadu_ps(approximation + q + j);
       const __m128 d = _mm_loadu_ps(details + q + j);
-      even = _mm_add_ps(_mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(h[6 - 2 * j]), a)),
-                        _mm_mul_ps(_mm_set1_ps(g[6 - 2 * j]), d));
-      odd = _mm_add_ps(_mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(h[7 - 2 * j]), a)),
-                       _mm_mul_ps(_mm_set1_ps(g[7 - 2 * j]), d));
+      even = _mm_add_ps(_mm_add_ps(even, _mm_mul_ps(h_even[j], a)), _mm_mul_ps(g_even[j], d));
+      odd = _mm_add_ps(_mm_add_ps(odd, _mm_mul_ps(h_odd[j], a)), _mm_mul_ps(g_odd[j], d));
     }
     _mm_storeu_ps(output + 2 * q, _mm_unpacklo_ps(even, odd));
     _mm_storeu_ps(output + 2 * q + 4, _mm_unpackhi_ps(even, odd));
