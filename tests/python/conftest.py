@@ -1,5 +1,8 @@
 import json
 import pathlib
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -36,3 +39,11 @@ def signal(n, seed=0):
     values = np.sin(t) + 0.3 * np.sin(7.0 * t) + 0.05 * rng.standard_normal(n)
     values[n // 2 :] += 0.5
     return values.astype(np.float32)
+
+
+def run_isolated(code, timeout=60):
+    """Runs `code` in a fresh interpreter; returns its stdout lines."""
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                            text=True, timeout=timeout)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.split()

@@ -1,27 +1,17 @@
 """No leaks on any path; out of memory and oversized input never crash."""
 import gc
-import subprocess
 import sys
-import textwrap
 import tracemalloc
 
 import numpy as np
 
 from verdalix import CompressionOptions, compress_signal, decompress_signal
-from conftest import signal
+from conftest import run_isolated, signal
 
 
 def rss_bytes():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * 4096
-
-
-def run_isolated(code, timeout=60):
-    """Runs `code` in a fresh interpreter; returns its stdout lines."""
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                            text=True, timeout=timeout)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.split()
 
 
 def test_thousands_of_calls_leak_nothing():

@@ -4,8 +4,7 @@ import threading
 import numpy as np
 
 from verdalix import CompressionOptions, compress_signal, decompress_signal
-from conftest import signal
-from test_memory import run_isolated
+from conftest import run_isolated, signal
 
 
 def test_threads_compress_like_one_thread():
