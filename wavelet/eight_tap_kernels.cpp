@@ -35,22 +35,10 @@ void forward_portable(const EightTapFilters& filters, BorderMode mode, const flo
 
 void inverse_portable(const EightTapFilters& filters, const float* approximation,
                       const float* details, size_t band_length, float* output) {
-  // Output pair q (samples 2q, 2q + 1) takes coefficients q + j, j = 0..3,
-  // through taps 6 − 2j (even sample) and 7 − 2j (odd sample).
-  const float* h = filters.h.data();
-  const float* g = filters.g.data();
-  const size_t pairs = band_length >= 3 ? band_length - 3 : 0;
+  const size_t pairs = synthesis_pairs(band_length);
   for (size_t q = 0; q < pairs; ++q) {
-    float even = output[2 * q];
-    float odd = output[2 * q + 1];
-    for (size_t j = 0; j < 4; ++j) {
-      const float a = approximation[q + j];
-      const float d = details[q + j];
-      even = (even + g[6 - 2 * j] * d) + h[6 - 2 * j] * a;
-      odd = (odd + g[7 - 2 * j] * d) + h[7 - 2 * j] * a;
-    }
-    output[2 * q] = even;
-    output[2 * q + 1] = odd;
+    synthesise_pair<SynthesisOrder::DetailFirst>(filters.h.data(), filters.g.data(),
+                                                 approximation, details, q, output);
   }
 }
 

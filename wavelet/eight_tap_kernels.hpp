@@ -49,6 +49,37 @@ inline float dot_in_order(const float* taps, const float* w) {
   return sum;
 }
 
+// Which product joins a synthesis sample first.
+enum class SynthesisOrder { DetailFirst, ApproximationFirst };
+
+// Synthesis of output pair q (samples 2q, 2q + 1), one at a time: the pair
+// takes coefficients q + j, j = 0..3, through taps 6 − 2j (even sample) and
+// 7 − 2j (odd sample), in increasing j.
+template <SynthesisOrder order>
+inline void synthesise_pair(const float* h, const float* g, const float* approximation,
+                            const float* details, size_t q, float* output) {
+  float even = output[2 * q];
+  float odd = output[2 * q + 1];
+  for (size_t j = 0; j < 4; ++j) {
+    const float a = approximation[q + j];
+    const float d = details[q + j];
+    if constexpr (order == SynthesisOrder::DetailFirst) {
+      even = (even + g[6 - 2 * j] * d) + h[6 - 2 * j] * a;
+      odd = (odd + g[7 - 2 * j] * d) + h[7 - 2 * j] * a;
+    } else {
+      even = (even + h[6 - 2 * j] * a) + g[6 - 2 * j] * d;
+      odd = (odd + h[7 - 2 * j] * a) + g[7 - 2 * j] * d;
+    }
+  }
+  output[2 * q] = even;
+  output[2 * q + 1] = odd;
+}
+
+// Output pairs of a synthesis from bands of `band_length` coefficients.
+constexpr size_t synthesis_pairs(size_t band_length) {
+  return band_length >= 3 ? band_length - 3 : 0;
+}
+
 // Portable analysis of n ≥ 8 samples into band_length(n) outputs per band.
 void forward_portable(const EightTapFilters& filters, BorderMode mode, const float* x, size_t n,
                       float* approximation, float* details);

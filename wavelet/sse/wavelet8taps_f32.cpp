@@ -75,9 +75,8 @@ VDX_TARGET_SSE42 void forward_sse42(const EightTapFilters& filters, BorderMode m
 
 VDX_TARGET_SSE42 void inverse_sse42(const EightTapFilters& filters, const float* approximation,
                                     const float* details, size_t band_length, float* output) {
-  // Output pair q (samples 2q, 2q + 1) takes coefficients q + j, j = 0..3,
-  // through taps 6 − 2j (even sample) and 7 − 2j (odd sample).
-  const size_t pairs = band_length >= 3 ? band_length - 3 : 0;
+  // Four output pairs per step, each as synthesise_pair computes it.
+  const size_t pairs = synthesis_pairs(band_length);
   const float* h = filters.h.data();
   const float* g = filters.g.data();
   // Broadcast once: the stores to `output` could alias the filters as far as
@@ -105,16 +104,7 @@ VDX_TARGET_SSE42 void inverse_sse42(const EightTapFilters& filters, const float*
     _mm_storeu_ps(output + 2 * q + 4, _mm_unpackhi_ps(even, odd));
   }
   for (; q < pairs; ++q) {
-    float even = output[2 * q];
-    float odd = output[2 * q + 1];
-    for (size_t j = 0; j < 4; ++j) {
-      const float a = approximation[q + j];
-      const float d = details[q + j];
-      even = (even + h[6 - 2 * j] * a) + g[6 - 2 * j] * d;
-      odd = (odd + h[7 - 2 * j] * a) + g[7 - 2 * j] * d;
-    }
-    output[2 * q] = even;
-    output[2 * q + 1] = odd;
+    synthesise_pair<SynthesisOrder::ApproximationFirst>(h, g, approximation, details, q, output);
   }
 }
 
