@@ -79,9 +79,7 @@ Result<std::vector<uint8_t>, AransError> decode_byte_plane(std::span<const uint8
   unsigned prev = 0;
   for (size_t i = 0; i < count; ++i) {
     BitModel* tree = table.data() + context_base(prev, context_bits);
-    unsigned node = 1;
-    for (unsigned k = 0; k < 8; ++k) node = 2 * node + decoder->get(tree[node]);
-    prev = node - 256;
+    prev = decoder->decode_tree(tree, 8) - 256;
     plane[i] = static_cast<uint8_t>(prev);
     // A cut stream is refused within one interval of its cut.
     if ((i & 4095) == 4095 && decoder->truncated()) return fail(AransError::Truncated);

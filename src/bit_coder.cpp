@@ -75,18 +75,4 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
   return out;
 }
 
-void RansBitDecoder::refill() {
-  // Only a foreign initial state below 2^16 can need more than one word
-  // (a state of 0 shifts in a word that is itself below 2^16).
-  while (x_ < kRansLow) {
-    if (end_ - pos_ < 2) {
-      truncated_ = true;
-      x_ = kRansLow;  // any valid state: what follows is discarded
-      return;
-    }
-    x_ = (x_ << 16) | load_u16le(pos_);
-    pos_ += 2;
-  }
-}
-
 }  // namespace vdx

@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,7 +36,7 @@ struct BitModel {
   // Both are p += (t - p) >> 4 with an arithmetic shift, t = 4096 for 0 and
   // t = 15 for 1, since floor((15 - p) / 16) = -floor(p / 16).
   static constexpr uint16_t next(uint32_t p, unsigned bit) {
-    const int32_t target = bit ? 15 : 4096;
+    const int32_t target = static_cast<int32_t>(4096 - (4081 & (0u - bit)));
     return static_cast<uint16_t>(static_cast<int32_t>(p) +
                                  ((target - static_cast<int32_t>(p)) >> kAdaptShift));
   }
@@ -115,12 +116,24 @@ class RansBitDecoder {
   unsigned decode(uint32_t p) {
     const uint32_t slot = x_ & (kProbTotal - 1);
     const uint32_t high = x_ >> kProbBits;
-    const unsigned bit = slot >= p;
-    // Both candidates are computed so that the state's dependency chain
-    // waits on the decision only for a select.
-    const uint32_t x0 = p * high + slot;                       // x = p·⌊x/M⌋ + slot
-    const uint32_t x1 = (kProbTotal - p) * high + slot - p;    // x = (M-p)·⌊x/M⌋ + slot - p
-    x_ = bit ? x1 : x0;
+    unsigned bit = slot >= p;
+#if defined(__GNUC__)
+    // Hides where the decision came from, so the compiler cannot turn the
+    // arithmetic on it back into branches on the comparison.
+    __asm__("" : "+r"(bit));
+#endif
+    // Both candidates are computed and one is picked with a mask: a branch
+    // on the decision would mispredict as often as the data is uncertain,
+    // and the state's dependency chain waits on the decision only for the pick.
+    // 0: x = p·⌊x/M⌋ + slot.  1: x = (M-p)·⌊x/M⌋ + slot - p, which is the
+    // first plus (M - 2p)·⌊x/M⌋ - p (mod 2^32).
+    uint32_t spread = kProbTotal - 2 * p;
+#if defined(__GNUC__)
+    __asm__("" : "+r"(spread));  // one multiply by M - 2p, not 2·(M/2 - p) and an add
+#endif
+    const uint32_t x0 = p * high + slot;
+    const uint32_t to_x1 = spread * high - p;
+    x_ = x0 + (to_x1 & (0u - bit));
     if (x_ < kRansLow) [[unlikely]] refill();
     return bit;
   }
@@ -128,6 +141,28 @@ class RansBitDecoder {
     const unsigned bit = decode(cell.p);
     cell.update(bit);
     return bit;
+  }
+
+  // Decodes `depth` decisions down a bit tree whose node n (1 at the root)
+  // has its cell at tree[n] and its children at 2n and 2n + 1; returns the
+  // leaf, 2^depth + the value read most significant bit first.
+  uint32_t decode_tree(BitModel* tree, unsigned depth) {
+    if (depth == 0) return 1;
+    uint32_t node = 1;
+    uint32_t p = tree[1].p;
+    for (unsigned level = 1; level < depth; ++level) {
+      // Both children's cells are fetched before the decision is known, so
+      // the load is off the chain from one decision to the next.
+      uint32_t children;
+      std::memcpy(&children, &tree[2 * node], sizeof children);
+      const unsigned bit = decode(p);
+      tree[node].p = BitModel::next(p, bit);
+      node = 2 * node + bit;
+      p = (children >> (16 * bit)) & 0xFFFF;
+    }
+    const unsigned bit = decode(p);
+    tree[node].p = BitModel::next(p, bit);
+    return 2 * node + bit;
   }
 
   bool truncated() const { return truncated_; }
@@ -141,7 +176,21 @@ class RansBitDecoder {
         pos_(coded.data() + 4),
         end_(coded.data() + coded.size()) {}
 
-  void refill();
+  // Inline, like decode(), so that a decoder copied into a local keeps its
+  // state in registers through a hot loop.
+  void refill() {
+    // Only a foreign initial state below 2^16 can need more than one word
+    // (a state of 0 shifts in a word that is itself below 2^16).
+    while (x_ < kRansLow) {
+      if (end_ - pos_ < 2) {
+        truncated_ = true;
+        x_ = kRansLow;  // any valid state: what follows is discarded
+        return;
+      }
+      x_ = (x_ << 16) | load_u16le(pos_);
+      pos_ += 2;
+    }
+  }
 
   uint32_t x_;
   const uint8_t* pos_;

@@ -96,8 +96,9 @@ constexpr size_t kTruncationCheckInterval = 4096;
 
 // Decodes one band into `out` (zero-filled by the caller). False when the
 // coded range ran out of words.
-bool decode_band(RansBitDecoder& decoder, BitModel* cells, unsigned width,
+bool decode_band(RansBitDecoder& shared_decoder, BitModel* cells, unsigned width,
                  std::span<int16_t> out) {
+  RansBitDecoder decoder = shared_decoder;  // a local copy lives in registers
   uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
   uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
   uint32_t sign = cells[ContextLayout::kSign].p;
@@ -118,13 +119,12 @@ bool decode_band(RansBitDecoder& decoder, BitModel* cells, unsigned width,
       if (!nonzero) continue;
       const unsigned negative = decoder.decode(sign);
       sign = BitModel::next(sign, negative);
-      uint32_t node = 1;
-      for (unsigned k = 0; k < width; ++k) node = 2 * node + decoder.get(tree[node]);
-      const uint32_t value = node - leaves + 1;  // m + 1; wraps mod 2^16 below
+      const uint32_t value = decoder.decode_tree(tree, width) - leaves + 1;  // m + 1; wraps mod 2^16 below
       out[i] = static_cast<int16_t>(static_cast<uint16_t>(negative ? 0u - value : value));
     }
     if (decoder.truncated()) return false;
   }
+  shared_decoder = decoder;
   return true;
 }
 
