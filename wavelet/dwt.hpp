@@ -63,6 +63,10 @@ class MultiLevelDwt : public DwtExecutor {
 
 using DwtHandle = std::shared_ptr<const MultiLevelDwt>;
 
+// Cdf53 and Cdf97: the lifting wavelets; Db4 and Sym4: a FilterBankDwt over
+// the 8-tap filter bank with periodic borders, in the processor's preferred
+// implementation. nullptr for a value outside the enumeration, which the
+// option parser and the container reader never let through.
 DwtHandle create_dwt(WaveletMethod method);
 
 }  // namespace vdx::wavelet

@@ -16,24 +16,10 @@ std::atomic<uint32_t> cached_features{0};
 
 #if defined(__x86_64__) || defined(__i386__)
 
-// XCR0 bits 1 (SSE) and 2 (AVX): the OS saves and restores the YMM registers.
-bool os_saves_ymm_state() {
-  uint32_t low = 0, high = 0;
-  __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-  return (low & 0x6u) == 0x6u;
-}
-
 uint32_t detect_features() {
   uint32_t features = 0;
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return features;
-  if (ecx & (1u << 20)) features |= kFeatureSse42;
-  const bool osxsave = (ecx & (1u << 27)) != 0;
-  const bool avx = (ecx & (1u << 28)) != 0;
-  if (osxsave && avx && os_saves_ymm_state() &&
-      __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & (1u << 5))) {
-    features |= kFeatureAvx2;
-  }
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & (1u << 20))) features |= kFeatureSse42;
   return features;
 }
 

@@ -23,7 +23,6 @@ inline constexpr std::array<double, 8> kSym4Coefficients = {
 // Bits of the processor-feature word.
 enum ProcessorFeature : uint32_t {
   kFeatureSse42 = 1u << 0,  // CPUID.1:ECX bit 20
-  kFeatureAvx2 = 1u << 1,   // CPUID.7.0:EBX bit 5, with the OS saving YMM state
   kFeaturesDetected = 1u << 31,
 };
 
