@@ -54,7 +54,10 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
   for (size_t i = count_; i-- > 0;) {
     const uint32_t record = records[i];
     const uint32_t freq = record & (kProbTotal - 1);
-    const uint32_t bit = record >> kProbBits;
+    uint32_t bit = record >> kProbBits;
+#if defined(__GNUC__)
+    __asm__("" : "+r"(bit));  // keeps the start below a mask, not a branch
+#endif
     assert(freq >= BitModel::kMin && freq <= BitModel::kMax);
     // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
     if (x >= (freq << kRenormShift)) {
@@ -62,7 +65,7 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
       x >>= 16;
     }
     const uint32_t q = divide_by_frequency(x, freq);
-    const uint32_t start = bit ? kProbTotal - freq : 0;
+    const uint32_t start = (kProbTotal - freq) & (0u - bit);
     // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
     x = x + q * (kProbTotal - freq) + start;
   }

@@ -89,7 +89,10 @@ class RansBitEncoder {
 
   static uint16_t make_record(unsigned bit, uint32_t p) {
     assert(p >= BitModel::kMin && p <= BitModel::kMax);
-    const uint32_t freq = bit ? kProbTotal - p : p;
+    // freq = bit ? 4096 - p : p, without a branch on the decision:
+    // (p ^ -1) + 4097 = 4096 - p.
+    const uint32_t flip = 0u - bit;
+    const uint32_t freq = (p ^ flip) + (4097 & flip);
     return static_cast<uint16_t>((bit << kProbBits) | freq);
   }
 
