@@ -44,17 +44,19 @@ std::vector<uint8_t> encode_byte_plane(std::span<const uint8_t> plane, unsigned 
   if (plane.empty()) return {};
   std::vector<BitModel> table = fresh_table(context_bits);
   RansBitEncoder encoder(plane.size() * kDecisionsPerByte);
+  RansBitEncoder::Cursor cursor = encoder.reserve(plane.size() * kDecisionsPerByte);
   unsigned prev = 0;
   for (uint8_t value : plane) {
     BitModel* tree = table.data() + context_base(prev, context_bits);
     unsigned node = 1;
     for (unsigned k = 8; k-- > 0;) {
       const unsigned bit = (value >> k) & 1;
-      encoder.put(bit, tree[node]);
+      cursor.put(bit, tree[node]);
       node = 2 * node + bit;
     }
     prev = value;
   }
+  encoder.commit(cursor);
   return encoder.finish();
 }
 

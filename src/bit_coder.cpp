@@ -35,12 +35,25 @@ RansBitEncoder::RansBitEncoder(size_t expected_decisions)
     : records_(expected_decisions ? new uint16_t[expected_decisions] : nullptr),
       capacity_(expected_decisions) {}
 
-void RansBitEncoder::grow() {
-  const size_t capacity = std::max<size_t>(1024, capacity_ * 2);
+void RansBitEncoder::grow(size_t min_capacity) {
+  const size_t capacity = std::max({size_t{1024}, capacity_ * 2, min_capacity});
   std::unique_ptr<uint16_t[]> bigger(new uint16_t[capacity]);
   if (count_) std::memcpy(bigger.get(), records_.get(), count_ * sizeof(uint16_t));
   records_ = std::move(bigger);
   capacity_ = capacity;
+}
+
+RansBitEncoder::Cursor RansBitEncoder::reserve(size_t count) {
+  if (capacity_ - count_ < count) grow(count_ + count);
+  reserved_end_ = count_ + count;
+  return Cursor(records_.get() + count_);
+}
+
+void RansBitEncoder::commit(Cursor cursor) {
+  const size_t end = static_cast<size_t>(cursor.next_ - records_.get());
+  assert(end >= count_ && end <= reserved_end_);
+  (void)reserved_end_;
+  count_ = end;
 }
 
 std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {

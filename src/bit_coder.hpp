@@ -73,7 +73,7 @@ class RansBitEncoder {
   // Records `bit` coded under probability `p` (the cell's value before its
   // update); the caller updates its cell.
   void put(unsigned bit, uint32_t p) {
-    if (count_ == capacity_) grow();
+    if (count_ == capacity_) grow(count_ + 1);
     records_[count_++] = make_record(bit, p);
   }
   void put(unsigned bit, BitModel& cell) {
@@ -81,6 +81,26 @@ class RansBitEncoder {
     cell.update(bit);
   }
   size_t decisions() const { return count_; }
+
+  // Hot loops record through a cursor held in a local: no capacity check
+  // and no counter in memory per decision. reserve() makes room for exactly
+  // `count` more decisions; commit() takes back the cursor after at most
+  // that many puts.
+  class Cursor {
+   public:
+    void put(unsigned bit, uint32_t p) { *next_++ = make_record(bit, p); }
+    void put(unsigned bit, BitModel& cell) {
+      put(bit, cell.p);
+      cell.update(bit);
+    }
+
+   private:
+    friend class RansBitEncoder;
+    explicit Cursor(uint16_t* next) : next_(next) {}
+    uint16_t* next_;
+  };
+  Cursor reserve(size_t count);
+  void commit(Cursor cursor);
 
   // The coded bytes (state as u32 LE, then the words in decoding order),
   // preceded by `prefix` bytes left for the caller to fill. Consumes the
@@ -97,11 +117,12 @@ class RansBitEncoder {
   }
 
  private:
-  void grow();
+  void grow(size_t min_capacity);
 
   std::unique_ptr<uint16_t[]> records_;
   size_t count_ = 0;
   size_t capacity_ = 0;
+  size_t reserved_end_ = 0;  // for the check in commit()
 };
 
 // Decodes decisions from a coded range. A word that is needed but missing

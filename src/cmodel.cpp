@@ -43,7 +43,7 @@ inline uint32_t magnitude(int16_t c) {
 // Codes one nonzero value after its zero flag: sign, then |c| - 1 as a
 // `width`-bit tree, most significant bit first.
 inline void model_nonzero(int16_t c, unsigned width, uint32_t& sign_p, BitModel* tree,
-                          RansBitEncoder& encoder) {
+                          RansBitEncoder::Cursor& encoder) {
   const unsigned negative = c < 0;
   encoder.put(negative, sign_p);
   sign_p = BitModel::next(sign_p, negative);
@@ -58,8 +58,8 @@ inline void model_nonzero(int16_t c, unsigned width, uint32_t& sign_p, BitModel*
 
 // The two zero-flag cells and the sign cell are used by this band alone, so
 // they live in registers for the band; only the tree stays in the table.
-void model_band(std::span<const int16_t> band, unsigned width, BitModel* cells,
-                RansBitEncoder& encoder) {
+RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
+                                  BitModel* cells, RansBitEncoder::Cursor encoder) {
   uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
   uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
   uint32_t sign = cells[ContextLayout::kSign].p;
@@ -88,6 +88,7 @@ void model_band(std::span<const int16_t> band, unsigned width, BitModel* cells,
       }
     }
   }
+  return encoder;
 }
 
 // Truncation is looked at once per this many values: a stream cut short
@@ -197,9 +198,11 @@ std::vector<uint8_t> CoefficientStream::encode(std::span<const std::span<const i
   const ContextLayout layout = ContextLayout::from_widths(widths);
   std::vector<BitModel> cells(std::max<uint32_t>(layout.total_cells, 1));
   RansBitEncoder encoder(decisions);
+  RansBitEncoder::Cursor cursor = encoder.reserve(decisions);
   for (size_t i = 0; i < band_count; ++i) {
-    model_band(bands[i], widths[i], cells.data() + layout.offsets[i], encoder);
+    cursor = model_band(bands[i], widths[i], cells.data() + layout.offsets[i], cursor);
   }
+  encoder.commit(cursor);
   std::vector<uint8_t> out = encoder.finish(1 + band_count);
   out[0] = static_cast<uint8_t>(band_count);
   if (band_count) std::memcpy(out.data() + 1, widths.data(), band_count);
