@@ -29,7 +29,7 @@ std::vector<uint8_t> read_stdin() {
 }
 
 void write_stdout(const std::vector<uint8_t>& bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
 
