@@ -10,7 +10,6 @@
 #include "python/numpy_api.hpp"
 #include "python/options_type.hpp"
 #include "src/compressor.hpp"
-#include "src/container.hpp"
 
 namespace vdx::python {
 namespace {
@@ -70,11 +69,11 @@ PyObject* compressed(std::span<const float> samples, const CodecOptions& options
 }
 
 PyObject* compress_float64(const double* values, size_t count, const CodecOptions& options) {
-  if (count > kMaxSampleCount) {
-    // The codec refuses this length before it reads a sample; asking it with
-    // the array's own memory (which holds at least `count` floats) keeps its
-    // message and allocates nothing for an input that is refused anyway.
-    return compressed(std::span(reinterpret_cast<const float*>(values), count), options);
+  // Refusals that need no samples come before the conversion buffer exists.
+  auto request = check_compress_request(count, options);
+  if (!request.ok()) {
+    raise_codec_error(request.error());
+    return nullptr;
   }
   // One pass into an exactly sized buffer, left uninitialised until then;
   // each value rounds to nearest float32 (beyond range: infinity).

@@ -41,15 +41,16 @@ bool multiplier_reads_back(float m) {
   return !std::isinf(1.0f / m);
 }
 
-Result<void, CodecError> check_request(std::span<const float> samples,
-                                       const CodecOptions& options) {
-  if (samples.empty()) {
+}  // namespace
+
+Result<void, CodecError> check_compress_request(size_t sample_count, const CodecOptions& options) {
+  if (sample_count == 0) {
     return fail(CodecError::unsupported_configuration("Can't compress empty data"));
   }
-  if (samples.size() > kMaxSampleCount) {
+  if (sample_count > kMaxSampleCount) {
     return fail(CodecError::unsupported_configuration(
         "Can't compress data bigger than " + std::to_string(kMaxSampleCount) +
-        ", but data was " + std::to_string(samples.size())));
+        ", but data was " + std::to_string(sample_count)));
   }
   if (options.has_quant_multiplier && !multiplier_reads_back(options.quant_multiplier)) {
     return fail(CodecError::unsupported_configuration(
@@ -58,6 +59,8 @@ Result<void, CodecError> check_request(std::span<const float> samples,
   }
   return {};
 }
+
+namespace {
 
 // The default multiplier is lowered (by halving) until nothing saturates; a
 // caller's multiplier is taken as given.
@@ -140,7 +143,7 @@ uint8_t choose_levels(size_t n, size_t filter_length) {
 
 Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
                                            const CodecOptions& options) {
-  RETURN_IF_ERROR(check_request(samples, options));
+  RETURN_IF_ERROR(check_compress_request(samples.size(), options));
   const size_t n = samples.size();
   wavelet::DwtHandle dwt = wavelet::create_dwt(options.method);
   const size_t filter_length = dwt->filter_length();

@@ -122,7 +122,17 @@ def test_oversized_input_is_refused_before_any_allocation():
                 verdalix.compress_signal(data)
             except BaseException as e:
                 print(type(e).__name__ + ":" + str(e).replace(" ", "_"))
+        # A multiplier the reader could not honour is refused before a
+        # float64 array is converted.
+        try:
+            verdalix.compress_signal(f64[:100_000_000],
+                                     verdalix.CompressionOptions(quant_multiplier=-1))
+        except BaseException as e:
+            print(type(e).__name__ + ":" + str(e).replace(" ", "_"))
     """)
     refusal = ("ValueError:Unsupported_compression_configuration_'Can't_compress_data_bigger_"
                "than_2147483647,_but_data_was_2147483648'")
-    assert out == [refusal, refusal, "TypeError:The_given_array_is_not_contiguous_or_is_misaligned."]
+    multiplier = ("ValueError:Unsupported_compression_configuration_'Quantization_multiplier_-1_"
+                  "can't_be_read_back'")
+    assert out == [refusal, refusal,
+                   "TypeError:The_given_array_is_not_contiguous_or_is_misaligned.", multiplier]
