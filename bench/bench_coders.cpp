@@ -85,8 +85,10 @@ const Workload& workload(size_t samples) {
 
 void report(benchmark::State& state, const Workload& w, uint64_t decisions, size_t coded) {
   using benchmark::Counter;
-  state.counters["decisions"] =
-      Counter(static_cast<double>(decisions), Counter::kIsIterationInvariantRate);
+  if (decisions) {
+    state.counters["decisions"] =
+        Counter(static_cast<double>(decisions), Counter::kIsIterationInvariantRate);
+  }
   state.counters["int16_bytes"] =
       Counter(static_cast<double>(2 * w.coefficients), Counter::kIsIterationInvariantRate);
   state.counters["coded_bits_per_coef"] = 8.0 * static_cast<double>(coded) /
