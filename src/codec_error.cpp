@@ -47,32 +47,27 @@ bool is_valid_utf8(std::span<const uint8_t> bytes) {
   return true;
 }
 
-CodecError CodecError::invalid_method_tag(std::span<const uint8_t, 4> tag) {
-  CodecError e(CodecErrorKind::InvalidMethodTag);
-  std::copy(tag.begin(), tag.end(), e.bytes_.begin());
-  e.byte_count_ = 4;
+CodecError CodecError::with_bytes(CodecErrorKind kind, std::span<const uint8_t> bytes) {
+  CodecError e(kind);
+  std::copy(bytes.begin(), bytes.end(), e.bytes_.begin());
+  e.byte_count_ = static_cast<uint8_t>(bytes.size());
   return e;
+}
+
+CodecError CodecError::invalid_method_tag(std::span<const uint8_t, 4> tag) {
+  return with_bytes(CodecErrorKind::InvalidMethodTag, tag);
 }
 
 CodecError CodecError::bad_magic(std::span<const uint8_t, 4> magic) {
-  CodecError e(CodecErrorKind::BadMagic);
-  std::copy(magic.begin(), magic.end(), e.bytes_.begin());
-  e.byte_count_ = 4;
-  return e;
+  return with_bytes(CodecErrorKind::BadMagic, magic);
 }
 
 CodecError CodecError::invalid_format_tag(std::span<const uint8_t, 2> tag) {
-  CodecError e(CodecErrorKind::InvalidFormatTag);
-  std::copy(tag.begin(), tag.end(), e.bytes_.begin());
-  e.byte_count_ = 2;
-  return e;
+  return with_bytes(CodecErrorKind::InvalidFormatTag, tag);
 }
 
 CodecError CodecError::invalid_version(std::span<const uint8_t, 2> version) {
-  CodecError e(CodecErrorKind::InvalidVersion);
-  std::copy(version.begin(), version.end(), e.bytes_.begin());
-  e.byte_count_ = 2;
-  return e;
+  return with_bytes(CodecErrorKind::InvalidVersion, version);
 }
 
 CodecError CodecError::transform_failed(std::string text) {

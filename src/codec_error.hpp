@@ -47,6 +47,7 @@ class CodecError {
 
  private:
   CodecError(CodecErrorKind kind) : kind_(kind) {}
+  static CodecError with_bytes(CodecErrorKind kind, std::span<const uint8_t> bytes);
 
   CodecErrorKind kind_;
   uint8_t byte_count_ = 0;

@@ -17,13 +17,9 @@ inline constexpr size_t kHeaderSize = 52;
 inline constexpr uint32_t kMaxSampleCount = 2147483647u;
 inline constexpr uint8_t kMaxReadLevels = 10;
 
-struct ContainerHeader {
-  std::array<uint8_t, 4> magic{};
-  uint8_t version_major = 0;
-  uint8_t version_minor = 0;
-  std::array<uint8_t, 2> format_tag{};
-  std::array<uint8_t, 4> method_tag{};
-  WaveletMethod method = WaveletMethod::Cdf97;  // decoded from method_tag
+// What the compressor records; write_header adds the fixed fields.
+struct HeaderFields {
+  WaveletMethod method = WaveletMethod::Cdf97;  // stored as its 4-byte tag
   uint8_t levels = 0;
   uint8_t scale = 0;
   uint8_t coder_id = 0;
@@ -35,18 +31,13 @@ struct ContainerHeader {
   float multiplier = 0.0f;
 };
 
-// What the compressor records; write_header fills in the fixed fields.
-struct HeaderFields {
-  WaveletMethod method = WaveletMethod::Cdf97;
-  uint8_t levels = 0;
-  uint8_t scale = 0;
-  uint8_t coder_id = 0;
-  uint32_t sample_count = 0;
-  float min_value = 0.0f;
-  float max_value = 0.0f;
-  float mean_value = 0.0f;
-  uint32_t payload_length = 0;
-  float multiplier = 0.0f;
+// Every field as stored, the fixed ones included.
+struct ContainerHeader : HeaderFields {
+  std::array<uint8_t, 4> magic{};
+  uint8_t version_major = 0;
+  uint8_t version_minor = 0;
+  std::array<uint8_t, 2> format_tag{};
+  std::array<uint8_t, 4> method_tag{};
 };
 
 void write_header(const HeaderFields& fields, std::span<uint8_t, kHeaderSize> out);
