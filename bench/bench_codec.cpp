@@ -17,6 +17,9 @@
 //                zlib's own state, about 270 KB, comes from malloc)
 //
 //   bench_codec --benchmark_min_time=0.5
+//
+// `bench_codec --count-decisions FILE...` prints, per container file, its
+// coder id and decision count (bench/compare.py uses it for decisions/s).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -160,11 +163,13 @@ const char* name_of(EntropyCoder c) {
 
 // Binary decisions the container's payload holds: decoded again and counted
 // band by band with the widths the stream declares.
-uint64_t decisions_in(const std::vector<uint8_t>& container, EntropyCoder coder) {
+// The container must be valid.
+uint64_t decisions_in(const std::vector<uint8_t>& container) {
   auto header = vdx::parse_header(container);
   if (!header.ok()) std::abort();
   auto checked = vdx::check_container(*header, container);
   if (!checked.ok()) std::abort();
+  const uint8_t coder = header->coder_id;
   const auto dwt = vdx::wavelet::create_dwt(header->method);
   std::vector<uint32_t> lengths(size_t{header->levels} + 1);
   size_t length = std::max<size_t>(header->sample_count, dwt->filter_length());
@@ -176,8 +181,8 @@ uint64_t decisions_in(const std::vector<uint8_t>& container, EntropyCoder coder)
   lengths[0] = static_cast<uint32_t>(length);
   uint64_t coefficients = 0;
   for (uint32_t l : lengths) coefficients += l;
-  if (coder == EntropyCoder::Arans) return 16 * coefficients;  // 8 per byte, 2 bytes each
-  if (coder == EntropyCoder::Deflate) return 0;
+  if (coder == 1) return 16 * coefficients;  // arans: 8 per byte, 2 bytes each
+  if (coder == 0) return 0;                  // deflate makes no binary decisions
   auto bands = vdx::CoefficientStream::decode(checked->payload, lengths);
   if (!bands.ok()) std::abort();
   const uint8_t* widths = checked->payload.data() + 1;
@@ -222,7 +227,7 @@ void compress(benchmark::State& state, const Signal* signal, vdx::CodecOptions o
     container = std::move(result).value();
   }
   state.counters["ratio"] = 4.0 * double(signal->samples.size()) / double(container.size());
-  report(state, signal->samples.size(), decisions_in(container, options.coder), peak.largest);
+  report(state, signal->samples.size(), decisions_in(container), peak.largest);
 }
 
 void decompress(benchmark::State& state, const Signal* signal, vdx::CodecOptions options) {
@@ -242,12 +247,39 @@ void decompress(benchmark::State& state, const Signal* signal, vdx::CodecOptions
     }
     benchmark::DoNotOptimize(samples);
   }
-  report(state, signal->samples.size(), decisions_in(*container, options.coder), peak.largest);
+  report(state, signal->samples.size(), decisions_in(*container), peak.largest);
+}
+
+// One line per file: "<path> <coder id> <decisions>"; exit 1 when a file is
+// unreadable or not a valid container.
+int count_decisions(int count, char** paths) {
+  for (int i = 0; i < count; ++i) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(paths[i], "rb")) {
+      uint8_t buffer[65536];
+      size_t got;
+      while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+      }
+      std::fclose(f);
+    }
+    auto header = vdx::parse_header(bytes);
+    if (!header.ok() || !vdx::check_container(*header, bytes).ok()) {
+      std::fprintf(stderr, "%s: not a valid container\n", paths[i]);
+      return 1;
+    }
+    std::printf("%s %u %llu\n", paths[i], unsigned{header->coder_id},
+                static_cast<unsigned long long>(decisions_in(bytes)));
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--count-decisions") == 0) {
+    return count_decisions(argc - 2, argv + 2);
+  }
   benchmark::Initialize(&argc, argv);
   static const std::vector<Signal> all = signals();
   for (const Signal& signal : all) {

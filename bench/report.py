@@ -1,0 +1,270 @@
+"""Writes a comparison run as Markdown (results.md) and PNG plots."""
+
+from __future__ import annotations
+
+from collections import defaultdict
+from pathlib import Path
+
+from signals import KI, MI
+
+GOAL_SIGNAL = "scipy_ecg"
+GOALS = {"compress_mb_s": 120.0, "decompress_mb_s": 150.0, "peak_over_input": 8.0}
+PEER_ORDER = ["verdalix", "zfp", "sz3", "quantize+zstd", "bitround+zstd", "pcodec", "zstd"]
+
+
+def length_name(n: int) -> str:
+    if n % MI == 0:
+        return f"{n // MI} Mi"
+    if n % KI == 0:
+        return f"{n // KI} Ki"
+    return str(n)
+
+
+def fmt(value, digits: int = 3) -> str:
+    if value is None:
+        return "–"
+    if isinstance(value, float):
+        if value != value:
+            return "nan"
+        if value == 0.0:
+            return "0"
+        if abs(value) >= 1000 or abs(value) < 0.01:
+            return f"{value:.{digits - 1}e}"
+        return f"{value:.{digits}g}"
+    return str(value)
+
+
+def mib(nbytes) -> str:
+    return "–" if nbytes is None else f"{nbytes / 2**20:.1f}"
+
+
+def table(header: list[str], rows: list[list]) -> list[str]:
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(fmt(c) if not isinstance(c, str) else c for c in row) + " |"
+              for row in rows]
+    return lines + [""]
+
+
+def family_rank(record: dict) -> tuple:
+    family = record["family"]
+    return (PEER_ORDER.index(family) if family in PEER_ORDER else 99, record["setting"])
+
+
+def peak_cell(record: dict, key: str) -> str:
+    nbytes = record[key]
+    if nbytes is None:
+        return "–"
+    return f"{mib(nbytes)} ({nbytes / (4 * record['length']):.1f}×)"
+
+
+def speed_rows(records: list[dict]) -> list[list]:
+    rows = []
+    for r in sorted(records, key=lambda r: (r["signal"], family_rank(r))):
+        rows.append([r["signal"], r["family"], r["setting"], r["ratio"], r["max_abs_error"],
+                     r["prd_range"], r["compress_mb_s"], r["decompress_mb_s"],
+                     r["compress_samples_s"] / 1e6, r["decompress_samples_s"] / 1e6,
+                     None if r["compress_decisions_s"] is None else r["compress_decisions_s"] / 1e6,
+                     None if r["decompress_decisions_s"] is None
+                     else r["decompress_decisions_s"] / 1e6,
+                     peak_cell(r, "compress_peak_bytes"), peak_cell(r, "decompress_peak_bytes")])
+    return rows
+
+
+SPEED_HEADER = ["signal", "codec", "setting", "ratio", "max err", "PRD %", "comp MB/s",
+                "decomp MB/s", "comp Msamp/s", "decomp Msamp/s", "comp Mdec/s",
+                "decomp Mdec/s", "comp peak MiB (×in)", "decomp peak MiB (×in)"]
+
+
+def pick(records, **match) -> list[dict]:
+    return [r for r in records if all(r.get(k) == v for k, v in match.items())]
+
+
+def default_verdalix(records, signal, length, coder="cmodel"):
+    found = [r for r in pick(records, block="speed", signal=signal, length=length,
+                             family="verdalix") if r["params"].get("coder") == coder]
+    return found[0] if found else None
+
+
+def goals_section(results: dict) -> list[str]:
+    records = results["records"]
+    lines = ["## Goals", ""]
+    v = default_verdalix(records, GOAL_SIGNAL, MI)
+    if v is None:
+        return lines + [f"No 1 Mi run of {GOAL_SIGNAL} in this run.", ""]
+    zfp = pick(records, block="speed", signal=GOAL_SIGNAL, length=MI, family="zfp")
+    sz3 = pick(records, block="speed", signal=GOAL_SIGNAL, length=MI, family="sz3")
+    cpp = {(c["operation"], c["coder"]): c for c in results["cpp_codec"]
+           if c["method"] == "cdf97"}
+    lines += [f"{GOAL_SIGNAL}, 1 Mi samples, default options (cdf97, scale 11, cutoff low, "
+              "cmodel). Python figures include the module boundary; C++ figures are "
+              "`bench_codec` (median of 5 repetitions).", ""]
+    rows = []
+    cc, cd = cpp.get(("compress", "cmodel")), cpp.get(("decompress", "cmodel"))
+    rows.append(["compress MB/s (goal ≥ 120)", v["compress_mb_s"],
+                 cc["mb_s"] if cc else None])
+    rows.append(["decompress MB/s (goal ≥ 150)", v["decompress_mb_s"],
+                 cd["mb_s"] if cd else None])
+    rows.append(["compress M decisions/s", (v["compress_decisions_s"] or 0) / 1e6 or None,
+                 cc["decisions_s"] / 1e6 if cc and cc["decisions_s"] else None])
+    rows.append(["decompress M decisions/s", (v["decompress_decisions_s"] or 0) / 1e6 or None,
+                 cd["decisions_s"] / 1e6 if cd and cd["decisions_s"] else None])
+    rows.append(["decisions per sample",
+                 v["decisions"] / v["length"] if v["decisions"] else None, None])
+    peak = v["compress_peak_bytes"]
+    rows.append(["compress peak ×input (goal ≤ 8), cmodel",
+                 peak / (4 * v["length"]) if peak is not None else None,
+                 cc["peak_over_input"] if cc else None])
+    for coder in ("arans", "deflate"):
+        vc = default_verdalix(records, GOAL_SIGNAL, MI, coder)
+        c = cpp.get(("compress", coder))
+        if vc:
+            p = vc["compress_peak_bytes"]
+            rows.append([f"compress peak ×input, {coder}",
+                         p / (4 * vc["length"]) if p is not None else None,
+                         c["peak_over_input"] if c else None])
+    lines += table(["figure", "Python (RSS)", "C++ (heap)"], rows)
+    peer_rows = []
+    for peer in zfp + sz3:
+        peer_rows.append([peer["family"], peer["setting"], peer["ratio"], peer["max_abs_error"],
+                          v["ratio"] / peer["ratio"],
+                          v["compress_mb_s"] / peer["compress_mb_s"],
+                          v["decompress_mb_s"] / peer["decompress_mb_s"]])
+    if peer_rows:
+        lines += [f"At matched maximum error (the peer's bound set to verdalix's "
+                  f"{fmt(v['max_abs_error'])}; verdalix ratio {fmt(v['ratio'])}): "
+                  "verdalix's figure over the peer's.", ""]
+        lines += table(["peer", "setting", "peer ratio", "peer max err", "ratio ×",
+                        "compress speed ×", "decompress speed ×"], peer_rows)
+    return lines
+
+
+def matched_section(records: list[dict]) -> list[str]:
+    lines = ["## Matched error, every signal (1 Mi samples)", "",
+             "verdalix at default options against ZFP and SZ3 bounded by its maximum "
+             "error: verdalix's ratio and speeds over the peer's.", ""]
+    rows = []
+    for signal in sorted({r["signal"] for r in records}):
+        v = default_verdalix(records, signal, MI)
+        if v is None:
+            continue
+        for family in ("zfp", "sz3"):
+            for p in pick(records, block="speed", signal=signal, length=MI, family=family):
+                rows.append([signal, family, v["ratio"], p["ratio"], v["ratio"] / p["ratio"],
+                             v["compress_mb_s"] / p["compress_mb_s"],
+                             v["decompress_mb_s"] / p["decompress_mb_s"],
+                             v["prd_range"], p["prd_range"]])
+    if not rows:
+        return []
+    return lines + table(["signal", "peer", "verdalix ratio", "peer ratio", "ratio ×",
+                          "compress ×", "decompress ×", "verdalix PRD %", "peer PRD %"], rows)
+
+
+def sweep_section(records: list[dict]) -> list[str]:
+    sweep = pick(records, block="sweep")
+    if not sweep:
+        return []
+    length = sweep[0]["length"]
+    lines = [f"## Rate and distortion ({length_name(length)} samples)", "",
+             "verdalix cdf97, cutoff low, scale 6 to 12; each peer bounded by the maximum "
+             "error verdalix reached at that scale. Other wavelets and cutoffs are in "
+             "results.json and the plots.", ""]
+    rows = []
+    for signal in sorted({r["signal"] for r in sweep}):
+        mine = [r for r in pick(sweep, signal=signal, family="verdalix")
+                if r["params"]["method"] == "cdf97" and r["params"]["cutoff"] == "low"]
+        others = defaultdict(list)
+        for r in pick(sweep, signal=signal):
+            if r["family"] in ("zfp", "sz3"):
+                others[r["family"]].append(r)
+        for i, v in enumerate(sorted(mine, key=lambda r: r["params"]["scale"])):
+            row = [signal, str(v["params"]["scale"]), v["ratio"], v["max_abs_error"],
+                   v["prd_range"]]
+            for family in ("zfp", "sz3"):
+                # Peers were run in the same order as the scales.
+                match = others[family][i] if i < len(others[family]) else None
+                row += [match["ratio"], match["prd_range"]] if match else [None, None]
+            rows.append(row)
+    return lines + table(["signal", "scale", "ratio", "max err", "PRD %", "ZFP ratio",
+                          "ZFP PRD %", "SZ3 ratio", "SZ3 PRD %"], rows)
+
+
+def transforms_section(rows: list[dict]) -> list[str]:
+    lines = ["## Transform speed (1 Mi samples, full decomposition)", "",
+             "PyWavelets `wavedec`/`waverec` (mode periodization) against the codec's "
+             "transforms (`bench_wavelet`, median of 5).", ""]
+    body = []
+    for r in rows:
+        if "error" in r:
+            body.append([r["library"], r["error"], "", "", "", ""])
+            continue
+        body.append([r["library"], r["wavelet"], str(r["levels"]), r["dtype"],
+                     r.get("decompose_mb_s"), r.get("reconstruct_mb_s")])
+    return lines + table(["library", "wavelet", "levels", "dtype", "decompose MB/s",
+                          "reconstruct MB/s"], body)
+
+
+def cpp_section(rows: list[dict]) -> list[str]:
+    if not rows:
+        return []
+    lines = [f"## C++ codec benchmark ({GOAL_SIGNAL}, 1 Mi samples, scale 11, cutoff low)", "",
+             "`bench_codec`: median of 5 repetitions; peak is the largest heap in use "
+             "during one call above what was in use before it, over the float32 input.", ""]
+    body = [[r["method"], r["coder"], r["operation"], r["ms"], r["mb_s"],
+             (r["samples_s"] or 0) / 1e6, (r["decisions_s"] or 0) / 1e6 or None,
+             r["peak_over_input"], r["ratio"]]
+            for r in sorted(rows, key=lambda r: (r["method"], r["coder"], r["operation"]))]
+    return lines + table(["wavelet", "coder", "call", "ms", "MB/s", "Msamples/s",
+                          "M decisions/s", "peak ×input", "ratio"], body)
+
+
+def environment_section(env: dict) -> list[str]:
+    lines = ["# verdalix against peer compressors", "",
+             f"{env['mode']} run, {env['date']}, {env['seconds']} s, {env['machine']}, "
+             f"Python {env['python']}.", ""]
+    lines += ["Versions: " + ", ".join(f"{k} {v}" for k, v in env["versions"].items()) + ".", ""]
+    if env["unavailable_peers"]:
+        lines += ["Unavailable here: " + "; ".join(f"{k} ({v})" for k, v in
+                                                     env["unavailable_peers"].items()) + ".", ""]
+    if env["skipped_signals"]:
+        lines += ["Signals skipped: " + "; ".join(f"{k} ({v})" for k, v in
+                                                  env["skipped_signals"].items()) + ".", ""]
+    for note in env["notes"]:
+        lines += [f"Note: {note}.", ""]
+    lines += ["Signals: " + "; ".join(f"`{k}` {v}" for k, v in env["signals"].items()) + ".", "",
+              "Definitions: ratio = 4·n / compressed bytes (float32 input); max err = "
+              "largest |x − y|; PRD % = 100·rms(x − y) / (max x − min x); MB/s = 4·n bytes "
+              "(10^6) per second and Msamp/s = n per second, both the median of at least 5 "
+              "calls in this process; Mdec/s = binary decisions of the verdalix payload "
+              "per second, counted exactly by decoding each container again "
+              "(`bench_codec --count-decisions`: cmodel zero flags, signs and magnitude bits; "
+              "arans 8 per coefficient byte); peak = resident-set high-water mark of one call "
+              "above the resident size before it (output included), in MiB and as a multiple "
+              "of the float32 input. ZFP runs in fixed-accuracy mode and SZ3 with an absolute "
+              "bound, both at verdalix's maximum error; numcodecs Quantize/BitRound get the "
+              "fewest digits/bits that keep that error; pcodec (default level) and zstd "
+              "(level 3 on the float32 bytes) are lossless.", ""]
+    return lines
+
+
+def write_markdown(results: dict, path: Path) -> None:
+    records = results["records"]
+    lines = environment_section(results["environment"])
+    lines += goals_section(results)
+    lines += matched_section(records)
+    for length in sorted({r["length"] for r in pick(records, block="speed")}):
+        lines += [f"## Throughput and size, {length_name(length)} samples", ""]
+        lines += table(SPEED_HEADER, speed_rows(pick(records, block="speed", length=length)))
+    lines += sweep_section(records)
+    lines += transforms_section(results["transforms"])
+    lines += cpp_section(results["cpp_codec"])
+    lines += ["Plots: `rd_<signal>.png` (ratio against PRD), `throughput_1mi.png`.", ""]
+    path.write_text("\n".join(lines))
+
+
+def write_all(results: dict, out: Path) -> None:
+    write_markdown(results, out / "results.md")
+    try:
+        import plots
+    except ImportError:
+        return
+    plots.write(results, out)
