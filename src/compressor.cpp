@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -21,10 +22,25 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Every quantised band in band layout order (the deepest approximation,
+// then the details finest first) in one buffer: the flat coders take it as
+// it is, the coefficient stream as spans.
 struct QuantizedBands {
-  std::vector<int16_t> approximation;
-  std::vector<std::vector<int16_t>> details;  // finest first
+  std::unique_ptr<int16_t[]> values;
+  std::vector<size_t> lengths;
+  size_t total = 0;
   size_t detail_count = 0;
+
+  std::vector<std::span<const int16_t>> bands() const {
+    std::vector<std::span<const int16_t>> out;
+    out.reserve(lengths.size());
+    size_t offset = 0;
+    for (size_t length : lengths) {
+      out.emplace_back(values.get() + offset, length);
+      offset += length;
+    }
+    return out;
+  }
 };
 
 std::string shortest_float(float value) {
@@ -68,30 +84,39 @@ float choose_multiplier(const CodecOptions& options, const std::vector<wavelet::
   if (options.has_quant_multiplier) return options.quant_multiplier;
   float lo = 0.0f;
   float hi = 0.0f;
-  auto scan = [&](const std::vector<float>& band) {
-    for (float c : band) {
-      lo = c < lo ? c : lo;
-      hi = c > hi ? c : hi;
-    }
-  };
-  scan(levels.back().approximation);
-  for (const auto& level : levels) scan(level.details);
+  widen_extremes(levels.back().approximation, lo, hi);
+  for (const auto& level : levels) widen_extremes(level.details, lo, hi);
   return fit_multiplier(std::ldexp(1.0f, options.scale), lo, hi);
 }
 
-QuantizedBands quantize_levels(std::vector<wavelet::DwtLevel> levels, float multiplier,
-                               uint16_t threshold) {
+// The flat coders need every coefficient in one buffer, and that one exact
+// reservation is the codec's named allocation: its failure is reported
+// with the detail count. The coefficient stream gets the same buffer and
+// lets a failure propagate like any other allocation.
+Result<QuantizedBands, CodecError> quantize_levels(std::vector<wavelet::DwtLevel> levels,
+                                                   float multiplier, uint16_t threshold,
+                                                   bool flat_coder) {
   QuantizedBands q;
   const auto& deepest = levels.back().approximation;
-  q.approximation.resize(deepest.size());
-  quantize_band(deepest, multiplier, q.approximation);
-  q.details.reserve(levels.size());
+  q.lengths.push_back(deepest.size());
+  for (const auto& level : levels) {
+    q.lengths.push_back(level.details.size());
+    q.detail_count += level.details.size();
+  }
+  q.total = deepest.size() + q.detail_count;
+  if (flat_coder) {
+    q.values.reset(new (std::nothrow) int16_t[q.total]);
+    if (!q.values) return fail(CodecError::out_of_memory(q.detail_count));
+  } else {
+    q.values.reset(new int16_t[q.total]);
+  }
+  int16_t* out = q.values.get();
+  quantize_band(deepest, multiplier, std::span(out, deepest.size()));
+  out += deepest.size();
   for (auto& level : levels) {
-    std::vector<int16_t> band(level.details.size());
-    quantize_band(level.details, multiplier, band);
-    apply_cutoff(band, threshold);
-    q.detail_count += band.size();
-    q.details.push_back(std::move(band));
+    quantize_detail_band(level.details, multiplier, threshold,
+                         std::span(out, level.details.size()));
+    out += level.details.size();
     // Float bands are dropped as soon as they are quantised to bound peak memory.
     std::vector<float>().swap(level.details);
     std::vector<float>().swap(level.approximation);
@@ -99,34 +124,14 @@ QuantizedBands quantize_levels(std::vector<wavelet::DwtLevel> levels, float mult
   return q;
 }
 
-Result<Bytes, CodecError> encode_flat(QuantizedBands& q, EntropyCoder coder) {
-  std::vector<int16_t> flat = std::move(q.approximation);
-  try {
-    flat.reserve(flat.size() + q.detail_count);
-  } catch (const std::bad_alloc&) {
-    return fail(CodecError::out_of_memory(q.detail_count));
-  } catch (const std::length_error&) {
-    return fail(CodecError::out_of_memory(q.detail_count));
-  }
-  for (auto& band : q.details) {
-    flat.insert(flat.end(), band.begin(), band.end());
-    std::vector<int16_t>().swap(band);
-  }
+Result<Bytes, CodecError> encode_flat(const QuantizedBands& q, EntropyCoder coder) {
   // int16 in memory is already the little-endian two's-complement layout.
-  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(flat.data()),
-                                 flat.size() * sizeof(int16_t));
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(q.values.get()),
+                                 q.total * sizeof(int16_t));
   if (coder == EntropyCoder::Arans) return arans::encode(bytes);
   auto deflated = deflate_compress(bytes);
   if (!deflated.ok()) return fail(CodecError::compress_io(std::move(deflated).error()));
   return std::move(deflated).value();
-}
-
-Bytes encode_bands(const QuantizedBands& q) {
-  std::vector<std::span<const int16_t>> bands;
-  bands.reserve(q.details.size() + 1);
-  bands.emplace_back(q.approximation);
-  for (const auto& band : q.details) bands.emplace_back(band);
-  return CoefficientStream::encode(bands);
 }
 
 }  // namespace
@@ -149,37 +154,45 @@ Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
   const size_t filter_length = dwt->filter_length();
   const uint8_t levels = choose_levels(n, filter_length);
 
-  std::vector<float> signal(std::max(n, filter_length));
-  const SignalRange range = copy_cleaned(samples, std::span(signal).first(n));
+  // Written in full before it is read, so not zero-filled first.
+  const size_t working_length = std::max(n, filter_length);
+  std::unique_ptr<float[]> signal(new float[working_length]);
+  const std::span<float> samples_in(signal.get(), n);
+  const SignalRange range = copy_cleaned(samples, samples_in);
   if (!std::isfinite(range.max_value - range.min_value)) {
     return fail(CodecError::unsupported_configuration(
         "Can't compress data whose range is not finite"));
   }
-  const float mean = normalize(std::span(signal).first(n), range);
+  const float mean = normalize(samples_in, range);
   // Short signals are extended cyclically to one filter length.
-  for (size_t j = n; j < signal.size(); ++j) signal[j] = signal[j % n];
+  for (size_t j = n; j < working_length; ++j) signal[j] = signal[j % n];
 
-  auto decomposed = dwt->decompose(signal, levels);
+  auto decomposed =
+      dwt->decompose(std::span<const float>(signal.get(), working_length), levels);
   if (!decomposed.ok()) return fail(CodecError::transform_failed(decomposed.error().message()));
   std::vector<wavelet::DwtLevel> bands = std::move(decomposed).value();
   if (bands.empty()) {
     return fail(CodecError::transform_failed(
         "Internal DWT returned zero levels, what shouldn't happen"));
   }
-  std::vector<float>().swap(signal);
+  signal.reset();
 
+  const bool flat_coder =
+      options.coder == EntropyCoder::Deflate || options.coder == EntropyCoder::Arans;
   const float multiplier = choose_multiplier(options, bands);
-  QuantizedBands quantized = quantize_levels(std::move(bands), multiplier,
-                                             cutoff_threshold(options.scale, options.cutoff));
+  ASSIGN_OR_RETURN(QuantizedBands quantized,
+                   quantize_levels(std::move(bands), multiplier,
+                                   cutoff_threshold(options.scale, options.cutoff), flat_coder));
 
   Bytes payload;
   uint8_t coder_id = 2;
-  if (options.coder == EntropyCoder::Deflate || options.coder == EntropyCoder::Arans) {
+  if (flat_coder) {
     coder_id = static_cast<uint8_t>(options.coder);
     ASSIGN_OR_RETURN(payload, encode_flat(quantized, options.coder));
   } else {
-    payload = encode_bands(quantized);
+    payload = CoefficientStream::encode(quantized.bands());
   }
+  quantized.values.reset();
   if (payload.size() > UINT32_MAX - kHeaderSize) {
     return fail(CodecError::unsupported_configuration(
         "Payload of " + std::to_string(payload.size()) + " bytes does not fit a container"));
@@ -196,9 +209,11 @@ Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
   fields.mean_value = mean;
   fields.payload_length = static_cast<uint32_t>(payload.size());
   fields.multiplier = multiplier;
-  Bytes container(kHeaderSize + payload.size());
+  Bytes container;
+  container.reserve(kHeaderSize + payload.size());
+  container.resize(kHeaderSize);
   write_header(fields, std::span<uint8_t, kHeaderSize>(container.data(), kHeaderSize));
-  std::memcpy(container.data() + kHeaderSize, payload.data(), payload.size());
+  container.insert(container.end(), payload.begin(), payload.end());
   return container;
 }
 

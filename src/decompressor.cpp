@@ -1,6 +1,8 @@
 #include "src/decompressor.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "src/arans.hpp"
@@ -49,9 +51,8 @@ Result<std::vector<int16_t>, CodecError> read_flat(std::span<const uint8_t> byte
   const uint64_t found = decoded_length / 2;
   if (found < needed) return fail(too_few_coefficients(found, needed));
   std::vector<int16_t> flat(needed);
-  for (size_t i = 0; i < needed; ++i) {
-    flat[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
+  // Host order is little-endian (byte_io.hpp), so the bytes copy as they are.
+  if (needed) std::memcpy(flat.data(), bytes.data(), needed * sizeof(int16_t));
   return flat;
 }
 
@@ -88,25 +89,27 @@ Result<std::vector<float>, CodecError> decompress_container(std::span<const uint
   const std::vector<uint32_t> lengths = band_lengths_for(*dwt, header.sample_count, header.levels);
   ASSIGN_OR_RETURN(std::vector<int16_t> flat, decode_payload(checked, lengths));
 
-  std::vector<float> coefficients(flat.size());
+  // Every coefficient is written by dequantisation before it is read.
+  std::unique_ptr<float[]> coefficients(new float[flat.size()]);
   std::vector<std::span<const float>> details;
   details.reserve(header.levels);
   size_t offset = 0;
   for (size_t band = 0; band < lengths.size(); ++band) {
     std::span<const int16_t> source(flat.data() + offset, lengths[band]);
-    std::span<float> target(coefficients.data() + offset, lengths[band]);
+    std::span<float> target(coefficients.get() + offset, lengths[band]);
     dequantize_band(source, checked.multiplier, target);
     if (band > 0) details.emplace_back(target);
     offset += lengths[band];
   }
   std::vector<int16_t>().swap(flat);
 
-  auto reconstructed = dwt->reconstruct(std::span(coefficients).first(lengths[0]), details);
+  auto reconstructed =
+      dwt->reconstruct(std::span<const float>(coefficients.get(), lengths[0]), details);
   if (!reconstructed.ok()) {
     return fail(CodecError::transform_failed(reconstructed.error().message()));
   }
   std::vector<float> samples = std::move(reconstructed).value();
-  std::vector<float>().swap(coefficients);
+  coefficients.reset();
 
   const size_t kept = std::min<size_t>(samples.size(), header.sample_count);
   denormalize(std::span(samples).first(kept), header.min_value, header.max_value,

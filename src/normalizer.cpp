@@ -3,9 +3,11 @@
 #include <cmath>
 #include <limits>
 
+#include "src/sample_kernels_sse2.hpp"
+
 namespace vdx {
 
-SignalRange copy_cleaned(std::span<const float> input, std::span<float> out) {
+SignalRange copy_cleaned_scalar(std::span<const float> input, std::span<float> out) {
   const size_t n = input.size();
   for (size_t i = 0; i < n; ++i) {
     const float x = input[i];
@@ -20,6 +22,14 @@ SignalRange copy_cleaned(std::span<const float> input, std::span<float> out) {
     if (x > hi) hi = x;
   }
   return {lo, hi};
+}
+
+SignalRange copy_cleaned(std::span<const float> input, std::span<float> out) {
+#if defined(VERDALIX_HAVE_SSE2_KERNELS)
+  return sse2::copy_cleaned(input.data(), out.data(), input.size());
+#else
+  return copy_cleaned_scalar(input, out);
+#endif
 }
 
 float normalize(std::span<float> signal, SignalRange range) {

@@ -19,6 +19,9 @@ struct SignalRange {
 // comparisons, so the first of several equal extremes wins (which decides the
 // sign of a zero extreme).
 SignalRange copy_cleaned(std::span<const float> input, std::span<float> out);
+// The plain loops copy_cleaned must agree with (its vector form is in
+// sample_kernels_sse2.cpp).
+SignalRange copy_cleaned_scalar(std::span<const float> input, std::span<float> out);
 
 // Ranges at or below this are treated as flat: the float32 nearest 1e-5
 // (bit pattern 0x3727C5AC).

@@ -3,10 +3,50 @@
 #include <array>
 #include <cmath>
 
+#include "src/sample_kernels_sse2.hpp"
+
 namespace vdx {
 
-void quantize_band(std::span<const float> band, float multiplier, std::span<int16_t> out) {
+void quantize_band_scalar(std::span<const float> band, float multiplier, std::span<int16_t> out) {
   for (size_t i = 0; i < band.size(); ++i) out[i] = quantize_value(band[i] * multiplier);
+}
+
+void quantize_band(std::span<const float> band, float multiplier, std::span<int16_t> out) {
+#if defined(VERDALIX_HAVE_SSE2_KERNELS)
+  sse2::quantize(band.data(), band.size(), multiplier, 0, out.data());
+#else
+  quantize_band_scalar(band, multiplier, out);
+#endif
+}
+
+void quantize_detail_band_scalar(std::span<const float> band, float multiplier,
+                                 uint16_t threshold, std::span<int16_t> out) {
+  quantize_band_scalar(band, multiplier, out);
+  apply_cutoff(out.first(band.size()), threshold);
+}
+
+void quantize_detail_band(std::span<const float> band, float multiplier, uint16_t threshold,
+                          std::span<int16_t> out) {
+#if defined(VERDALIX_HAVE_SSE2_KERNELS)
+  sse2::quantize(band.data(), band.size(), multiplier, threshold, out.data());
+#else
+  quantize_detail_band_scalar(band, multiplier, threshold, out);
+#endif
+}
+
+void widen_extremes_scalar(std::span<const float> band, float& smallest, float& largest) {
+  for (float c : band) {
+    smallest = c < smallest ? c : smallest;
+    largest = c > largest ? c : largest;
+  }
+}
+
+void widen_extremes(std::span<const float> band, float& smallest, float& largest) {
+#if defined(VERDALIX_HAVE_SSE2_KERNELS)
+  sse2::widen_extremes(band.data(), band.size(), smallest, largest);
+#else
+  widen_extremes_scalar(band, smallest, largest);
+#endif
 }
 
 uint16_t cutoff_threshold(uint8_t scale, CutoffLevel cutoff) {
@@ -43,7 +83,10 @@ void dequantize_band(std::span<const int16_t> band, float multiplier, std::span<
     for (size_t i = 0; i < band.size(); ++i) out[i] = static_cast<float>(band[i]) / multiplier;
     return;
   }
-  for (size_t i = 0; i < band.size(); ++i) out[i] = static_cast<float>(band[i]) * inverse;
+  const size_t n = band.size();
+  const int16_t* in = band.data();
+  float* y = out.data();
+  for (size_t i = 0; i < n; ++i) y[i] = static_cast<float>(in[i]) * inverse;
 }
 
 }  // namespace vdx

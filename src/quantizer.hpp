@@ -24,6 +24,22 @@ inline int16_t quantize_value(float product) {
 
 void quantize_band(std::span<const float> band, float multiplier, std::span<int16_t> out);
 
+// quantize_band followed by apply_cutoff, in one pass.
+void quantize_detail_band(std::span<const float> band, float multiplier, uint16_t threshold,
+                          std::span<int16_t> out);
+
+// Widens [smallest, largest] to the band's values (NaN is skipped). Equal
+// to the sequential scan with strict comparisons except, possibly, for the
+// sign of a zero extreme.
+void widen_extremes(std::span<const float> band, float& smallest, float& largest);
+
+// The plain loops the three above must agree with (their vector forms are
+// in sample_kernels_sse2.cpp).
+void quantize_band_scalar(std::span<const float> band, float multiplier, std::span<int16_t> out);
+void quantize_detail_band_scalar(std::span<const float> band, float multiplier,
+                                 uint16_t threshold, std::span<int16_t> out);
+void widen_extremes_scalar(std::span<const float> band, float& smallest, float& largest);
+
 // Magnitudes are taken as unsigned 16-bit numbers, so -32768 counts as 32768.
 uint16_t cutoff_threshold(uint8_t scale, CutoffLevel cutoff);
 void apply_cutoff(std::span<int16_t> band, uint16_t threshold);
