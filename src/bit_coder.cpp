@@ -28,6 +28,8 @@ constexpr unsigned kRenormShift = 16 + 16 - kProbBits;  // 20
 
 static_assert(kFrequencyReciprocals.m[4081] == 4520152921761714ull);  // floor(2^64 / 4081) + 1
 static_assert(kFrequencyReciprocals.m[4096 / 2] == uint64_t{1} << 53);  // 2^64 / 2048
+static_assert(kProbabilityUpdates.next[2048] == 2176 &&           // 0: 2048 + 2048 / 16
+              kProbabilityUpdates.next[(1 << kProbBits) | 2048] == 1920);  // 1: 2048 - 128
 
 }  // namespace
 
@@ -66,11 +68,13 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
   uint32_t x = kRansLow;
   for (size_t i = count_; i-- > 0;) {
     const uint32_t record = records[i];
-    const uint32_t freq = record & (kProbTotal - 1);
-    uint32_t bit = record >> kProbBits;
+    const uint32_t p = record & (kProbTotal - 1);
+    uint32_t flip = 0u - (record >> kProbBits);  // all ones for a 1
 #if defined(__GNUC__)
-    __asm__("" : "+r"(bit));  // keeps the start below a mask, not a branch
+    __asm__("" : "+r"(flip));  // keeps frequency and start below masks, not branches
 #endif
+    // freq = bit ? 4096 - p : p, with (p ^ -1) + 4097 = 4096 - p.
+    const uint32_t freq = (p ^ flip) + (4097 & flip);
     assert(freq >= BitModel::kMin && freq <= BitModel::kMax);
     // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
     if (x >= (freq << kRenormShift)) {
@@ -78,7 +82,7 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
       x >>= 16;
     }
     const uint32_t q = divide_by_frequency(x, freq);
-    const uint32_t start = (kProbTotal - freq) & (0u - bit);
+    const uint32_t start = p & flip;  // 0 for a 0, p for a 1
     // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
     x = x + q * (kProbTotal - freq) + start;
   }
