@@ -116,3 +116,38 @@ def test_decision_counts_from_containers(tmp_path):
     bad.write_bytes(b"VRDX" + bytes(10))
     assert subprocess.run([str(BENCH_CODEC), "--count-decisions", str(bad)],
                           capture_output=True).returncode == 1
+
+
+def sweep_records():
+    out = []
+    for scale, (ratio, prd) in zip((6, 7), ((20.0, 1.0), (12.0, 0.5))):
+        out.append(record("verdalix", ratio, 50.0, 80.0, setting=f"s{scale}", block="sweep",
+                          length=64 * signals.KI, prd_range=prd,
+                          params=dict(method="cdf97", scale=scale, cutoff="low",
+                                      coder="cmodel")))
+        out.append(record("zfp", ratio / 2, 100.0, 100.0, block="sweep",
+                          length=64 * signals.KI, prd_range=prd / 2))
+    out.append(record("zstd", 1.1, 300.0, 600.0, block="sweep", length=64 * signals.KI,
+                      prd_range=0.0, lossless=True))
+    return out
+
+
+def test_sweep_rows_pair_each_scale_with_its_matched_peer(tmp_path):
+    results = copy.deepcopy(RESULTS)
+    results["records"] += sweep_records()
+    report.write_markdown(results, tmp_path / "r.md")
+    text = (tmp_path / "r.md").read_text()
+    assert "## Rate and distortion (64 Ki samples)" in text
+    assert "| scipy_ecg | 6 | 20 | 0.01 | 1 | 10 | 0.5 | – | – |" in text
+    assert "| scipy_ecg | 7 | 12 | 0.01 | 0.5 | 6 | 0.25 | – | – |" in text
+
+
+def test_plots_are_written(tmp_path):
+    pytest.importorskip("matplotlib")
+    results = copy.deepcopy(RESULTS)
+    results["records"] += sweep_records()
+    report.write_all(results, tmp_path)
+    for name in ("results.md", "rd_scipy_ecg.png", "throughput_1mi.png"):
+        data = (tmp_path / name).read_bytes()
+        assert len(data) > 1000, name
+    assert (tmp_path / "rd_scipy_ecg.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
