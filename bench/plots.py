@@ -41,7 +41,9 @@ def rate_distortion(records: list[dict], signal: str, path: Path) -> None:
             ax.axhline(points[0]["ratio"], linestyle="-.", linewidth=1,
                        color=STYLE[key[0]]["color"], label=f"{key[0]} (lossless)")
             continue
-        points = sorted(points, key=lambda r: r["prd_range"])
+        # verdalix curves follow the scale, the peers' their bound.
+        points = sorted(points, key=lambda r: r["params"].get("scale", 0) if key[0] == "verdalix"
+                        else -r["max_abs_error"])
         xs = [max(r["prd_range"], 1e-6) for r in points]
         ys = [r["ratio"] for r in points]
         if key[0] == "verdalix":

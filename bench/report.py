@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from collections import defaultdict
 from pathlib import Path
 
@@ -135,7 +136,26 @@ def goals_section(results: dict) -> list[str]:
                   "verdalix's figure over the peer's.", ""]
         lines += table(["peer", "setting", "peer ratio", "peer max err", "ratio ×",
                         "compress speed ×", "decompress speed ×"], peer_rows)
+    lines += equal_prd_lines(records)
     return lines
+
+
+def equal_prd_lines(records: list[dict]) -> list[str]:
+    """The goal signal's default setting in the sweep against each peer's
+    ratio at the same PRD."""
+    sweep = pick(records, block="sweep", signal=GOAL_SIGNAL)
+    mine = [r for r in pick(sweep, family="verdalix")
+            if r["params"] == {**r["params"], "method": "cdf97", "scale": 11, "cutoff": "low"}]
+    if not mine:
+        return []
+    v = mine[0]
+    rows = []
+    for family in ("zfp", "sz3"):
+        at = ratio_at_prd(pick(sweep, family=family), v["prd_range"])
+        rows.append([family, at, None if at is None else v["ratio"] / at])
+    return [f"At equal PRD ({length_name(v['length'])}-sample sweep, verdalix default: ratio "
+            f"{fmt(v['ratio'])}, PRD {fmt(v['prd_range'])} %):", ""] + table(
+        ["peer", "peer ratio @PRD", "ratio ×"], rows)
 
 
 def matched_section(records: list[dict]) -> list[str]:
@@ -159,6 +179,23 @@ def matched_section(records: list[dict]) -> list[str]:
                           "compress ×", "decompress ×", "verdalix PRD %", "peer PRD %"], rows)
 
 
+def ratio_at_prd(points: list[dict], prd: float) -> float | None:
+    """A peer's ratio at this PRD, interpolated log-log between the two of
+    its sweep points around it; None outside what its sweep covered."""
+    curve = sorted((r["prd_range"], r["ratio"]) for r in points if r["prd_range"] > 0)
+    if not curve or prd <= 0:
+        return None
+    for (x0, y0), (x1, y1) in zip(curve, curve[1:]):
+        if x0 <= prd <= x1:
+            if x1 == x0:
+                return max(y0, y1)
+            t = (math.log(prd) - math.log(x0)) / (math.log(x1) - math.log(x0))
+            return math.exp(math.log(y0) + t * (math.log(y1) - math.log(y0)))
+    if len(curve) == 1 and curve[0][0] == prd:
+        return curve[0][1]
+    return None
+
+
 def sweep_section(records: list[dict]) -> list[str]:
     sweep = pick(records, block="sweep")
     if not sweep:
@@ -166,8 +203,9 @@ def sweep_section(records: list[dict]) -> list[str]:
     length = sweep[0]["length"]
     lines = [f"## Rate and distortion ({length_name(length)} samples)", "",
              "verdalix cdf97, cutoff low, scale 6 to 12; each peer bounded by the maximum "
-             "error verdalix reached at that scale. Other wavelets and cutoffs are in "
-             "results.json and the plots.", ""]
+             "error verdalix reached at that scale. \"@PRD\" is the peer's ratio at "
+             "verdalix's PRD, interpolated along the peer's own points (– where they do not "
+             "reach it). Other wavelets and cutoffs are in results.json and the plots.", ""]
     rows = []
     for signal in sorted({r["signal"] for r in sweep}):
         mine = [r for r in pick(sweep, signal=signal, family="verdalix")
@@ -183,9 +221,10 @@ def sweep_section(records: list[dict]) -> list[str]:
                 # Peers were run in the same order as the scales.
                 match = others[family][i] if i < len(others[family]) else None
                 row += [match["ratio"], match["prd_range"]] if match else [None, None]
+                row.append(ratio_at_prd(others[family], v["prd_range"]))
             rows.append(row)
     return lines + table(["signal", "scale", "ratio", "max err", "PRD %", "ZFP ratio",
-                          "ZFP PRD %", "SZ3 ratio", "SZ3 PRD %"], rows)
+                          "ZFP PRD %", "ZFP @PRD", "SZ3 ratio", "SZ3 PRD %", "SZ3 @PRD"], rows)
 
 
 def transforms_section(rows: list[dict]) -> list[str]:

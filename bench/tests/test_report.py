@@ -138,8 +138,20 @@ def test_sweep_rows_pair_each_scale_with_its_matched_peer(tmp_path):
     report.write_markdown(results, tmp_path / "r.md")
     text = (tmp_path / "r.md").read_text()
     assert "## Rate and distortion (64 Ki samples)" in text
-    assert "| scipy_ecg | 6 | 20 | 0.01 | 1 | 10 | 0.5 | – | – |" in text
-    assert "| scipy_ecg | 7 | 12 | 0.01 | 0.5 | 6 | 0.25 | – | – |" in text
+    # zfp's points are (PRD 0.5, ratio 10) and (0.25, 6): at PRD 1 and 0.5
+    # verdalix is outside and on the end of its curve.
+    assert "| scipy_ecg | 6 | 20 | 0.01 | 1 | 10 | 0.5 | – | – | – | – |" in text
+    assert "| scipy_ecg | 7 | 12 | 0.01 | 0.5 | 6 | 0.25 | 10 | – | – | – |" in text
+
+
+def test_ratio_at_prd_interpolates_log_log():
+    points = [dict(prd_range=0.1, ratio=4.0), dict(prd_range=0.4, ratio=16.0),
+              dict(prd_range=0.0, ratio=1.0)]  # lossless points carry no curve
+    assert report.ratio_at_prd(points, 0.2) == pytest.approx(8.0)
+    assert report.ratio_at_prd(points, 0.1) == pytest.approx(4.0)
+    assert report.ratio_at_prd(points, 0.05) is None
+    assert report.ratio_at_prd(points, 0.5) is None
+    assert report.ratio_at_prd([], 0.2) is None
 
 
 def test_plots_are_written(tmp_path):
