@@ -125,17 +125,26 @@ def goals_section(results: dict) -> list[str]:
                          c["peak_over_input"] if c else None])
     lines += table(["figure", "Python (RSS)", "C++ (heap)"], rows)
     peer_rows = []
-    for peer in zfp + sz3:
-        peer_rows.append([peer["family"], peer["setting"], peer["ratio"], peer["max_abs_error"],
-                          v["ratio"] / peer["ratio"],
-                          v["compress_mb_s"] / peer["compress_mb_s"],
-                          v["decompress_mb_s"] / peer["decompress_mb_s"]])
+    for length in (MI, 64 * KI):
+        mine = default_verdalix(records, GOAL_SIGNAL, length)
+        if mine is None:
+            continue
+        for family in ("zfp", "sz3"):
+            for peer in pick(records, block="speed", signal=GOAL_SIGNAL, length=length,
+                             family=family):
+                peer_rows.append([length_name(length), peer["family"], peer["setting"],
+                                  mine["ratio"], peer["ratio"], peer["max_abs_error"],
+                                  mine["ratio"] / peer["ratio"],
+                                  mine["compress_mb_s"] / peer["compress_mb_s"],
+                                  mine["decompress_mb_s"] / peer["decompress_mb_s"]])
     if peer_rows:
-        lines += [f"At matched maximum error (the peer's bound set to verdalix's "
-                  f"{fmt(v['max_abs_error'])}; verdalix ratio {fmt(v['ratio'])}): "
-                  "verdalix's figure over the peer's.", ""]
-        lines += table(["peer", "setting", "peer ratio", "peer max err", "ratio ×",
-                        "compress speed ×", "decompress speed ×"], peer_rows)
+        lines += ["At matched maximum error (the peer's bound set to the maximum error verdalix "
+                  f"reached, {fmt(v['max_abs_error'])} at 1 Mi): verdalix's figure over the "
+                  f"peer's. The recording has 108000 samples, so 1 Mi repeats it and 64 Ki "
+                  "does not.", ""]
+        lines += table(["length", "peer", "setting", "verdalix ratio", "peer ratio",
+                        "peer max err", "ratio ×", "compress speed ×", "decompress speed ×"],
+                       peer_rows)
     lines += equal_prd_lines(records)
     return lines
 
@@ -269,6 +278,11 @@ def environment_section(env: dict) -> list[str]:
                                                   env["skipped_signals"].items()) + ".", ""]
     for note in env["notes"]:
         lines += [f"Note: {note}.", ""]
+    lines += ["Recorded signals are tiled to lengths beyond their own (ecg 1024, nino 264, "
+              "scipy_ecg 108000 samples): the repeats are exact, which LZ stages (zstd, "
+              "numcodecs+zstd, SZ3's lossless back end) find and a wavelet coder does not, so "
+              "their ratios on tiled lengths overstate what they reach on a real recording of "
+              "that length. Generated signals never repeat.", ""]
     lines += ["Signals: " + "; ".join(f"`{k}` {v}" for k, v in env["signals"].items()) + ".", "",
               "Definitions: ratio = 4·n / compressed bytes (float32 input); max err = "
               "largest |x − y|; PRD % = 100·rms(x − y) / (max x − min x); MB/s = 4·n bytes "

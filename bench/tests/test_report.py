@@ -45,7 +45,7 @@ def test_goals_compare_verdalix_with_matched_peers(tmp_path):
     report.write_markdown(copy.deepcopy(RESULTS), tmp_path / "r.md")
     text = (tmp_path / "r.md").read_text()
     # ratio 8 over 4, compress 100 over 400, decompress 200 over 100.
-    assert "| zfp | s | 4 | 0.01 | 2 | 0.25 | 2 |" in text
+    assert "| 1 Mi | zfp | s | 8 | 4 | 0.01 | 2 | 0.25 | 2 |" in text
     assert "| decisions per sample | 8 | – |" in text
     assert "| compress peak ×input (goal ≤ 8), cmodel | 5 | – |" in text
     assert "sz3 (ImportError: no pysz)" in text  # a missing peer is recorded, not hidden
