@@ -23,7 +23,9 @@ constexpr float kMax = std::numeric_limits<float>::max();
 bool same_bits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
 bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), 4 * a.size()) == 0;
+  // memcmp may not be given the null data() of an empty vector, even for 0 bytes.
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), 4 * a.size()) == 0);
 }
 
 // Random samples salted with the awkward values, at every position mod 8.
