@@ -3,7 +3,7 @@
 and writes a Markdown table, the raw figures (JSON) and PNG plots.
 
     python bench/compare.py            # full run, results in bench/results/
-    python bench/compare.py --quick    # about a minute
+    python bench/compare.py --quick    # about a minute, results in build/bench-quick/
 
 scripts/bench.sh installs what this needs and runs it.
 """
@@ -148,8 +148,10 @@ def run_speed(plan: runs.Plan, source: signals.Source, length: int, usable, stor
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="a run of about a minute")
-    parser.add_argument("--out", type=Path, default=ROOT / "bench" / "results",
-                        help="where the table, JSON and plots go")
+    parser.add_argument("--out", type=Path, default=None,
+                        help="where the table, JSON and plots go (default: bench/results for "
+                             "a full run, build/bench-quick for --quick, so a quick look "
+                             "never overwrites the committed results)")
     parser.add_argument("--cpp-build", type=Path, default=ROOT / "build" / "bench-cpp",
                         help="CMake build directory holding bench/bench_codec and "
                              "bench/bench_wavelet")
@@ -158,6 +160,8 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
 
     plan = runs.QUICK if args.quick else runs.FULL
+    if args.out is None:
+        args.out = ROOT / "build" / "bench-quick" if args.quick else ROOT / "bench" / "results"
     usable = peers.availability()
     if usable["verdalix"] is not None:
         print(f"verdalix cannot be imported: {usable['verdalix']}", file=sys.stderr)

@@ -6,7 +6,7 @@
 # verdalix itself, so the pins there never touch the system interpreter.
 #
 #   scripts/bench.sh            # full run (tens of minutes on 2 cores)
-#   scripts/bench.sh --quick    # about a minute
+#   scripts/bench.sh --quick    # about a minute, into build/bench-quick/
 # Further arguments go to bench/compare.py (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
