@@ -7,16 +7,28 @@
 #
 #   scripts/bench.sh            # full run (tens of minutes on 2 cores)
 #   scripts/bench.sh --quick    # about a minute, into build/bench-quick/
+#   scripts/bench.sh --tests-only   # set up, then run only the suite's own tests
 # Further arguments go to bench/compare.py (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 ensure_system_packages
 
-section "building the C++ benchmarks"
-cmake -S . -B build/bench-cpp -G Ninja -DCMAKE_BUILD_TYPE=Release -DVERDALIX_BENCH=ON \
-  -DVERDALIX_TESTS=OFF -DVERDALIX_PYTHON=OFF >/dev/null
-cmake --build build/bench-cpp -j2 --target bench_codec bench_wavelet
+tests_only=0
+if [[ ${1-} == --tests-only ]]; then
+  tests_only=1
+  shift
+fi
+
+# VERDALIX_BENCH_BUILD may name an existing Release build (the test command
+# passes its own) so the benchmarks are not compiled twice.
+cpp_build=${VERDALIX_BENCH_BUILD:-build/bench-cpp}
+section "building the C++ benchmarks in $cpp_build"
+if [[ ! -f $cpp_build/CMakeCache.txt ]]; then
+  cmake -S . -B "$cpp_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVERDALIX_BENCH=ON \
+    -DVERDALIX_TESTS=OFF -DVERDALIX_PYTHON=OFF >/dev/null
+fi
+cmake --build "$cpp_build" -j2 --target bench_codec bench_wavelet
 
 venv=build/bench-venv
 # SciPy 1.11 (the ECG recording) has wheels for CPython 3.9 to 3.12 only.
@@ -40,7 +52,8 @@ section "building and installing verdalix into $venv"
   -C build-dir=build/bench-wheel .
 
 section "testing the suite"
-VERDALIX_BENCH_BUILD=build/bench-cpp "$venv/bin/python" -m pytest -q bench/tests
+VERDALIX_BENCH_BUILD=$cpp_build "$venv/bin/python" -m pytest -q bench/tests
+[[ $tests_only -eq 1 ]] && exit 0
 
 section "comparing"
-"$venv/bin/python" bench/compare.py --cpp-build build/bench-cpp "$@"
+"$venv/bin/python" bench/compare.py --cpp-build "$cpp_build" "$@"

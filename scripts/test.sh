@@ -24,6 +24,9 @@ for py in $(python_interpreters); do
   (cd "$ROOT/tests/python" && "$py" -m pytest -q "$ROOT/tests/python")
 done
 
+section "benchmark suite tests (its own environment with the optional peers)"
+VERDALIX_BENCH_BUILD=build/tests scripts/bench.sh --tests-only
+
 if [[ -x scripts/hardening.sh ]]; then
   section "Sanitizers and fuzzing"
   scripts/hardening.sh
