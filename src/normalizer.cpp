@@ -54,9 +54,17 @@ void denormalize(std::span<float> signal, float min_value, float max_value, floa
   const float width = max_value - min_value;
   constexpr float kMax = std::numeric_limits<float>::max();
   for (float& y : signal) {
-    float v = ((y + mean_value) * width) + min_value;
-    // The input had no infinities (they were cleaned), so an overflow here
-    // is rounding at the edge of the float32 range, not a real infinity.
+    const float centred = y + mean_value;
+    const float scaled = centred * width;
+    float v = scaled + min_value;
+    if (std::isinf(scaled)) [[unlikely]] {
+      // Only ranges near the float32 limit get here: the product overflows
+      // although adding the (opposite-signed) minimum would bring it back,
+      // so the last two steps are redone where they cannot overflow.
+      v = static_cast<float>(double{centred} * double{width} + double{min_value});
+    }
+    // The input had no infinities (they were cleaned), so what still
+    // overflows is rounding at the edge of the float32 range.
     v = v > kMax ? kMax : v;
     v = v < -kMax ? -kMax : v;
     y = v;

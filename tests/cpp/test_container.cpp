@@ -65,7 +65,7 @@ TEST(ContainerHeader, WritesTheDocumentedBytes) {
 }
 
 TEST(ContainerHeader, RoundTripsEveryFieldForEveryMethod) {
-  const std::array<std::array<char, 5>, 4> tags = {{"cf53", "cf97", "db04", "sym4"}};
+  const char* const tags[] = {"cf53", "cf97", "db04", "sym4"};
   for (int m = 0; m < 4; ++m) {
     HeaderFields f = sample_fields();
     f.method = static_cast<WaveletMethod>(m);
@@ -78,7 +78,7 @@ TEST(ContainerHeader, RoundTripsEveryFieldForEveryMethod) {
     f.mean_value = -3.0e38f;
     f.multiplier = std::numeric_limits<float>::quiet_NaN();
     auto bytes = sample_container(f);
-    EXPECT_EQ(0, std::memcmp(&bytes[8], tags[m].data(), 4));
+    EXPECT_EQ(0, std::memcmp(&bytes[8], tags[m], 4));
     auto h = parse_header(bytes);
     ASSERT_TRUE(h.ok()) << h.error().message();
     EXPECT_EQ(h->method, f.method);

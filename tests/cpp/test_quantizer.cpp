@@ -80,12 +80,22 @@ TEST(Normalizer, MeanIsASequentialFloatSum) {
   EXPECT_EQ(mean, sum / static_cast<float>(ref.size()));
 }
 
-TEST(Normalizer, DenormalizeClampsToTheFloatRange) {
+TEST(Normalizer, DenormalizeNearTheFloatLimit) {
+  // (1.1 * 3.2e38) overflows float32 although the sample, 1.92e38, does not.
   std::vector<float> y = {0.6f, -0.6f, 0.0f};
   denormalize(y, -1.6e38f, 1.6e38f, 0.5f);
-  EXPECT_EQ(y[0], std::numeric_limits<float>::max());
-  EXPECT_FALSE(std::isinf(y[1]));
-  EXPECT_TRUE(std::isfinite(y[2]));
+  EXPECT_NEAR(y[0], 1.92e38f, 1e32f);
+  EXPECT_NEAR(y[1], -1.92e38f, 1e32f);
+  EXPECT_EQ(y[2], 0.0f);
+  // Min -3.4e38 and a small max: a sample just above the maximum used to
+  // come back as FLT_MAX instead of about 3.4e35.
+  std::vector<float> z = {0.001f};
+  denormalize(z, -3.4e38f, 2.7e10f, 1.0f);
+  EXPECT_NEAR(z[0], 3.4e35f, 1e33f);
+  // What really exceeds the float32 range is clamped, never infinite.
+  std::vector<float> w = {0.9f};
+  denormalize(w, -3.0e38f, 3.0e38f, 0.5f);
+  EXPECT_EQ(w[0], std::numeric_limits<float>::max());
 }
 
 TEST(Quantizer, RoundsHalvesAwayAndSaturates) {
