@@ -1,10 +1,18 @@
 // The extension module verdalix: multi-phase initialisation whose exec slot
-// adds CompressionOptions, compress_signal and decompress_signal.
+// adds CompressionOptions, compress_signal and decompress_signal (the public
+// names, in __all__), then PanicException and __version__ beside them, and the
+// private submodule verdalix._native that the storage codecs and tools use.
+//
+// The module is installed as the package's own __init__ (verdalix/__init__.*.so),
+// so the import system gives it a __path__ and the pure-Python submodules
+// (verdalix.numcodecs, verdalix.zarr, ...) sit beside it; the functions stay
+// bound to the module `verdalix` itself.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include "python/entry_functions.hpp"
 #include "python/errors.hpp"
+#include "python/native_module.hpp"
 #include "python/numpy_api.hpp"
 #include "python/options_type.hpp"
 #include "python/py_ref.hpp"
@@ -46,12 +54,21 @@ int verdalix_exec(PyObject* module) {
         !add_public(module, "decompress_signal", new_function(&decompress_signal_def, module))) {
       return -1;
     }
-    return 0;
+    // Reachable by name so callers can catch it, but not part of __all__.
+    PyObject* panic = panic_exception_type();
+    if (panic == nullptr || PyModule_AddObjectRef(module, "PanicException", panic) < 0) return -1;
+    if (PyModule_AddStringConstant(module, "__version__", VERDALIX_VERSION) < 0) return -1;
+    return add_native_submodule(module) ? 0 : -1;
   });
 }
 
 PyModuleDef_Slot verdalix_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(verdalix_exec)},
+#if PY_VERSION_HEX >= 0x030C0000
+    // NumPy's API table and the types are cached once per process, which a
+    // second interpreter cannot share: refuse to load there.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif

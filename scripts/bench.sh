@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
-ensure_system_packages
+ensure_system_packages "${BUILD_SYSTEM_PACKAGES[@]}" libbenchmark-dev
 
 tests_only=0
 if [[ ${1-} == --tests-only ]]; then

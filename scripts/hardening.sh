@@ -13,8 +13,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
+PROJECT_ROOT=$ROOT
 source scripts/lib.sh
-ensure_system_packages
+ensure_system_packages "${BUILD_SYSTEM_PACKAGES[@]}" "${TEST_SYSTEM_PACKAGES[@]}"
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 SAN_BUILD=build/hardening
@@ -86,15 +87,25 @@ done
 
 section "Python tests under valgrind memcheck"
 # The newest CPython here (the module's target is 3.13).
+# The newest CPython here (the module's target is 3.13), in its project
+# environment (the test command has installed the `test` extra there).
 PY=$(python_interpreters | while read -r p; do
        "$p" -c 'import sys; print("%d.%02d %s" % (*sys.version_info[:2], sys.executable))'
      done | sort | tail -n 1 | cut -d' ' -f2)
-ensure_python_packages "$PY"
+PY=$(project_venv "$PY")
+"$PY" -c 'import pytest, numpy' 2>/dev/null || install_verdalix "$PY" test
 cmake -S . -B "$PY_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVERDALIX_PYTHON=ON -DVERDALIX_TESTS=OFF -DPython_EXECUTABLE="$PY" >/dev/null
 cmake --build "$PY_BUILD" -j2 --target verdalix
-MODULE=$(ls "$ROOT/$PY_BUILD"/python/verdalix*.so)
-export PYTHONPATH=$ROOT/$PY_BUILD/python
+# The package as installed: the extension as its __init__ (copied, so the
+# path memcheck reports is the one imported), the Python parts beside it.
+SITE=$ROOT/$PY_BUILD/site
+rm -rf "$SITE" && mkdir -p "$SITE/verdalix"
+cp -r "$ROOT"/python/verdalix/. "$SITE/verdalix/"
+MODULE=$(ls "$ROOT/$PY_BUILD"/python/__init__*.so)
+cp "$MODULE" "$SITE/verdalix/"
+MODULE=$SITE/verdalix/$(basename "$MODULE")
+export PYTHONPATH=$SITE
 "$PY" -c 'import sys, verdalix; assert verdalix.__file__ == sys.argv[1], verdalix.__file__' "$MODULE"
 
 # PYTHONMALLOC=malloc: objects come from malloc, where memcheck sees them,

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# The main job: build and install verdalix, then compress a real recorded
-# signal (PyWavelets' ECG) with every wavelet and coder and print what it
-# cost and gained.
+# The main job: build and install verdalix into the project's environment
+# (.venv/<version>), then compress a real recorded signal (PyWavelets' ECG)
+# with every wavelet and coder and print what it cost and gained. Installs
+# only what that needs: a C++ compiler, CMake/Ninja, zlib's headers, and in
+# the environment NumPy, scikit-build-core and PyWavelets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+PROJECT_ROOT=$(pwd)
 source scripts/lib.sh
-ensure_system_packages
-ensure_python_packages python3
-python3 -c "import pywt" 2>/dev/null || python3 -m pip install --quiet PyWavelets
-section "building and installing verdalix"
-python3 -m pip install --quiet --no-build-isolation --no-deps --force-reinstall .
+ensure_system_packages "${BUILD_SYSTEM_PACKAGES[@]}"
+PY=$(project_venv python3)
+section "building and installing verdalix into ${PY%/bin/python}"
+install_verdalix "$PY" example
 section "compressing pywt.data.ecg()"
-python3 examples/quickstart.py
+"$PY" examples/quickstart.py

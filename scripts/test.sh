@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what a fresh machine lacks, builds from a clean tree and runs every
 # test: the C++ tests (CTest) and the Python tests (pytest, on every CPython
-# from 3.11 to 3.13 found here). Exits non-zero on the first failure.
+# from 3.11 to 3.13 found here, each in its own project environment
+# .venv/<version> with the `test` extra). Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
+PROJECT_ROOT=$ROOT
 
 source scripts/lib.sh
-ensure_system_packages
-ensure_python_packages python3
+ensure_system_packages "${BUILD_SYSTEM_PACKAGES[@]}" "${TEST_SYSTEM_PACKAGES[@]}"
 
 section "C++ tests"
 rm -rf build/tests
@@ -18,10 +19,10 @@ cmake --build build/tests -j2
 ctest --test-dir build/tests --output-on-failure -j2
 
 for py in $(python_interpreters); do
-  section "Python tests under $($py --version)"
-  ensure_python_packages "$py"
-  "$py" -m pip install --quiet --no-deps --no-build-isolation --force-reinstall .
-  (cd "$ROOT/tests/python" && "$py" -m pytest -q "$ROOT/tests/python")
+  vpy=$(project_venv "$py")
+  section "Python tests under $($vpy --version) in ${vpy%/bin/python}"
+  install_verdalix "$vpy" test
+  (cd "$ROOT/tests/python" && "$vpy" -m pytest -q "$ROOT/tests/python")
 done
 
 section "benchmark suite tests (its own environment with the optional peers)"

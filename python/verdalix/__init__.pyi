@@ -4,6 +4,11 @@ import numpy as np
 import numpy.typing as npt
 
 __all__: list[str]
+__version__: str
+
+class PanicException(BaseException):
+    """An internal fault of the native code; not an Exception, so that
+    'except Exception' does not swallow it."""
 
 @final
 class CompressionOptions:

@@ -1,0 +1,41 @@
+// The submodule is created by the package's exec slot (as pyexpat creates
+// pyexpat.errors) rather than as a second extension file: it then shares the
+// one copy of the process-wide caches (NumPy's API table, the options type).
+#include "python/native_module.hpp"
+
+#include "python/py_ref.hpp"
+
+namespace vdx::python {
+namespace {
+
+PyMethodDef native_methods[] = {
+    read_header_def,
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef native_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "verdalix._native",
+    "Private native functions of the verdalix package.",
+    -1,
+    native_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+bool add_native_submodule(PyObject* package) {
+  PyRef native(PyModule_Create(&native_module_def));
+  if (!native) return false;
+#ifdef Py_GIL_DISABLED
+  if (PyUnstable_Module_SetGIL(native.get(), Py_MOD_GIL_NOT_USED) < 0) return false;
+#endif
+  PyObject* modules = PyImport_GetModuleDict();  // borrowed
+  if (PyDict_SetItemString(modules, "verdalix._native", native.get()) < 0) return false;
+  return PyModule_AddObjectRef(package, "_native", native.get()) == 0;
+}
+
+}  // namespace vdx::python
