@@ -54,17 +54,26 @@ TEST(Normalizer, FirstOfEqualExtremesWins) {
   EXPECT_TRUE(std::signbit(r.max_value));
 }
 
-TEST(Normalizer, FlatThresholdIsExclusive) {
-  const float limit = std::bit_cast<float>(0x3727C5ACu);
-  EXPECT_EQ(limit, kFlatRangeLimit);
-  std::vector<float> x = {0.0f, limit};
-  EXPECT_EQ(normalize(x, {0.0f, limit}), 0.0f);
+TEST(Normalizer, OnlyConstantOrUninvertibleRangesAreFlat) {
+  // The smallest range whose float32 inverse is finite, found by its bits.
+  uint32_t bits = 1;
+  while (std::isinf(1.0f / std::bit_cast<float>(bits))) ++bits;
+  const float smallest = std::bit_cast<float>(bits);
+  EXPECT_GT(smallest, 2.9e-39f);
+  EXPECT_LT(smallest, std::numeric_limits<float>::min());  // a subnormal
+  EXPECT_FALSE(is_flat_range(smallest));
+  EXPECT_TRUE(is_flat_range(std::bit_cast<float>(bits - 1)));
+  EXPECT_TRUE(is_flat_range(0.0f));
+  EXPECT_TRUE(is_flat_range(-0.0f));
+  // Ranges of 1e-5 and below used to be flat too, whatever the units.
+  for (float width : {std::bit_cast<float>(0x3727C5ACu), 4e-6f, 1e-30f, smallest}) {
+    std::vector<float> x = {0.0f, width};
+    EXPECT_EQ(normalize(x, {0.0f, width}), 0.5f) << width;
+    EXPECT_EQ(x, (std::vector<float>{-0.5f, 0.5f})) << width;
+  }
+  std::vector<float> x = {1e-40f, 2e-40f};
+  EXPECT_EQ(normalize(x, {1e-40f, 2e-40f}), 0.0f);
   EXPECT_EQ(x, (std::vector<float>{0.0f, 0.0f}));
-  const float above = std::nextafter(limit, 1.0f);
-  x = {0.0f, above};
-  float mean = normalize(x, {0.0f, above});
-  EXPECT_EQ(mean, 0.5f);
-  EXPECT_EQ(x, (std::vector<float>{-0.5f, 0.5f}));
 }
 
 TEST(Normalizer, MeanIsASequentialFloatSum) {
