@@ -149,6 +149,28 @@ TEST(Quantizer, FitMultiplierHalvesOnlyWhenSomethingSaturates) {
   EXPECT_EQ(fit_multiplier(4096.0f, -40.0f, 1.0f), 512.0f);
 }
 
+TEST(Quantizer, CapMultiplierFindsTheLargestThatSaturatesNothing) {
+  // Nothing saturates: the multiplier comes back bit for bit.
+  for (float m : {4096.0f, 4095.9998f, 0.0f, -0.0f, 1e-45f}) {
+    EXPECT_EQ(std::bit_cast<uint32_t>(cap_multiplier(m, -1.0f, 7.99f)),
+              std::bit_cast<uint32_t>(m));
+  }
+  // Either extreme can be the one that limits it; -32768 still fits.
+  const std::pair<float, float> extremes[] = {{0.0f, 8.0f}, {-8.0f, 0.0f}, {-3.3f, 0.7f},
+                                              {-1e-3f, 1e-3f}, {0.0f, 3e37f}};
+  for (auto [lo, hi] : extremes) {
+    for (float m : {1e6f, 4097.0f, 3e38f}) {
+      if (!saturates(m, lo, hi)) continue;
+      const float capped = cap_multiplier(m, lo, hi);
+      EXPECT_LT(capped, m);
+      EXPECT_FALSE(saturates(capped, lo, hi)) << lo << " " << hi << " " << m;
+      EXPECT_TRUE(saturates(std::nextafter(capped, kInf), lo, hi)) << lo << " " << hi << " " << m;
+    }
+  }
+  EXPECT_EQ(cap_multiplier(1e6f, -8.0f, 0.0f), std::nextafter(32768.5f / 8.0f, 0.0f));
+  EXPECT_EQ(cap_multiplier(1e6f, 0.0f, 8.0f), std::nextafter(32767.5f / 8.0f, 0.0f));
+}
+
 TEST(Quantizer, DequantizeUsesOneInverseOrDividesWhenItOverflows) {
   std::vector<int16_t> q = {3, -7, 32767};
   std::vector<float> out(3);
