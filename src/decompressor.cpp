@@ -131,8 +131,8 @@ Result<void, CodecError> check_small_multiplier(float multiplier,
   coefficients.reset();
 
   const size_t kept = std::min<size_t>(samples.size(), header.sample_count);
-  // Infinities are clamped, so only NaN can come out; no container the
-  // compressor writes makes one, whatever other value a header crafts.
+  // Infinities are clamped, so only NaN can come out, and only of a crafted
+  // header (a mean near the float32 limit over a zero range, say).
   if (!denormalize(std::span(samples).first(kept), header.min_value, header.max_value,
                    header.mean_value)) {
     return fail(CodecError::decompress_failed("Decoded samples are not all numbers"));
