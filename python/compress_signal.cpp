@@ -10,6 +10,7 @@
 #include "python/numpy_api.hpp"
 #include "python/options_type.hpp"
 #include "src/compressor.hpp"
+#include "src/float_mode.hpp"
 
 namespace vdx::python {
 namespace {
@@ -76,9 +77,13 @@ PyObject* compress_float64(const double* values, size_t count, const CodecOption
     return nullptr;
   }
   // One pass into an exactly sized buffer, left uninitialised until then;
-  // each value rounds to nearest float32 (beyond range: infinity).
+  // each value rounds to nearest float32 (beyond range: infinity), keeping
+  // subnormal results whatever the caller's floating-point mode.
   std::unique_ptr<float[]> converted = std::make_unique_for_overwrite<float[]>(count);
-  for (size_t i = 0; i < count; ++i) converted[i] = static_cast<float>(values[i]);
+  {
+    const IeeeFloatScope ieee;
+    for (size_t i = 0; i < count; ++i) converted[i] = static_cast<float>(values[i]);
+  }
   return compressed(std::span<const float>(converted.get(), count), options);
 }
 

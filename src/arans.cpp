@@ -26,7 +26,7 @@ constexpr size_t kMinCodedInput = 6;
 // From this many input bytes on, the whole previous byte is the context.
 constexpr size_t kWideContextInput = 16384;
 constexpr unsigned kMaxContextBits = 8;
-constexpr uint64_t kMaxPairs = uint64_t{1} << 28;
+constexpr uint64_t kMaxPairs = kMaxCoefficients;
 constexpr unsigned kDecisionsPerByte = 8;
 
 // First cell of the 255-node bit tree that codes the byte after `prev`.

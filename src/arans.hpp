@@ -11,6 +11,10 @@
 
 namespace vdx::arans {
 
+// The decoder refuses a stream announcing more byte pairs, that is more
+// int16 coefficients, than this.
+inline constexpr uint64_t kMaxCoefficients = uint64_t{1} << 28;
+
 enum class AransError : uint8_t { Truncated, InconsistentLength };
 
 const char* message(AransError error);

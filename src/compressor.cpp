@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "src/cmodel.hpp"
 #include "src/container.hpp"
 #include "src/deflate.hpp"
+#include "src/float_mode.hpp"
 #include "src/normalizer.hpp"
 #include "src/quantizer.hpp"
 #include "wavelet/dwt.hpp"
@@ -43,12 +43,6 @@ struct QuantizedBands {
   }
 };
 
-std::string shortest_float(float value) {
-  char text[32];
-  auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
-
 // A multiplier the reader would replace (negative, infinite, NaN) or whose
 // float32 inverse is infinite would come back as silently wrong samples.
 bool multiplier_reads_back(float m) {
@@ -57,9 +51,22 @@ bool multiplier_reads_back(float m) {
   return !std::isinf(1.0f / m);
 }
 
-}  // namespace
+// Every band length in band layout order, summed: what the transform of
+// `create_dwt(method)` produces for n samples, derived without creating it.
+uint64_t coefficient_count(size_t n, WaveletMethod method) {
+  const size_t filter_length = wavelet::filter_length_of(method);
+  size_t length = std::max(n, filter_length);
+  uint64_t total = 0;
+  for (uint8_t level = choose_levels(n, filter_length); level > 0; --level) {
+    const auto [approximation, details] = wavelet::forward_sizes_of(method, length);
+    total += details;
+    length = approximation;
+  }
+  return total + length;
+}
 
-Result<void, CodecError> check_compress_request(size_t sample_count, const CodecOptions& options) {
+[[gnu::noinline]] Result<void, CodecError> check_request(size_t sample_count,
+                                                         const CodecOptions& options) {
   if (sample_count == 0) {
     return fail(CodecError::unsupported_configuration("Can't compress empty data"));
   }
@@ -73,19 +80,27 @@ Result<void, CodecError> check_compress_request(size_t sample_count, const Codec
         "Quantization multiplier " + shortest_float(options.quant_multiplier) +
         " can't be read back"));
   }
+  // The arans decoder would refuse the container, so it is never written.
+  if (options.coder == EntropyCoder::Arans) {
+    const uint64_t count = coefficient_count(sample_count, options.method);
+    if (count > arans::kMaxCoefficients) {
+      return fail(CodecError::unsupported_configuration(
+          "The arans coder can't hold more than " + std::to_string(arans::kMaxCoefficients) +
+          " coefficients, but this signal has " + std::to_string(count)));
+    }
+  }
   return {};
 }
 
-namespace {
-
-// The default multiplier is lowered (by halving) until nothing saturates; a
-// caller's multiplier is taken as given.
+// A clipped coefficient decodes as garbage, so no multiplier may saturate
+// one: the default is halved until nothing does (keeping it a power of two),
+// a caller's is lowered to the largest float32 at which nothing does.
 float choose_multiplier(const CodecOptions& options, const std::vector<wavelet::DwtLevel>& levels) {
-  if (options.has_quant_multiplier) return options.quant_multiplier;
   float lo = 0.0f;
   float hi = 0.0f;
   widen_extremes(levels.back().approximation, lo, hi);
   for (const auto& level : levels) widen_extremes(level.details, lo, hi);
+  if (options.has_quant_multiplier) return cap_multiplier(options.quant_multiplier, lo, hi);
   return fit_multiplier(std::ldexp(1.0f, options.scale), lo, hi);
 }
 
@@ -146,9 +161,11 @@ uint8_t choose_levels(size_t n, size_t filter_length) {
   return static_cast<uint8_t>(std::clamp(log2, 1, 8));
 }
 
-Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
-                                           const CodecOptions& options) {
-  RETURN_IF_ERROR(check_compress_request(samples.size(), options));
+namespace {
+
+[[gnu::noinline]] Result<Bytes, CodecError> compress(std::span<const float> samples,
+                                                     const CodecOptions& options) {
+  RETURN_IF_ERROR(check_request(samples.size(), options));
   const size_t n = samples.size();
   wavelet::DwtHandle dwt = wavelet::create_dwt(options.method);
   const size_t filter_length = dwt->filter_length();
@@ -215,6 +232,21 @@ Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
   write_header(fields, std::span<uint8_t, kHeaderSize>(container.data(), kHeaderSize));
   container.insert(container.end(), payload.begin(), payload.end());
   return container;
+}
+
+}  // namespace
+
+// The entry points compute in IEEE float32 whatever mode the caller runs in;
+// the work itself is in functions the compiler cannot hoist above the switch.
+Result<void, CodecError> check_compress_request(size_t sample_count, const CodecOptions& options) {
+  const IeeeFloatScope ieee;
+  return check_request(sample_count, options);
+}
+
+Result<Bytes, CodecError> compress_samples(std::span<const float> samples,
+                                           const CodecOptions& options) {
+  const IeeeFloatScope ieee;
+  return compress(samples, options);
 }
 
 }  // namespace vdx

@@ -20,8 +20,9 @@ namespace vdx {
 
 // The refusals that depend only on the request, in their order: no samples,
 // more samples than a container can announce, a multiplier the reader could
-// not honour. compress_samples runs them first; callers that must convert
-// the samples may run them before spending memory on it.
+// not honour, more coefficients than the arans decoder accepts. None reads a
+// sample or allocates for one. compress_samples runs them first; callers that
+// must convert the samples may run them before spending memory on it.
 Result<void, CodecError> check_compress_request(size_t sample_count, const CodecOptions& options);
 
 // Level count from the sample count and the wavelet's filter length: fixed

@@ -1,5 +1,6 @@
 #include "src/container.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -27,6 +28,12 @@ bool is_finite_bits(float value) {
 }
 
 }  // namespace
+
+std::string shortest_float(float value) {
+  char text[32];
+  auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
 
 std::array<uint8_t, 4> method_tag_of(WaveletMethod method) {
   return kMethodTags[static_cast<size_t>(method)];
@@ -124,6 +131,13 @@ Result<CheckedContainer, CodecError> check_container(const ContainerHeader& h,
   if (h.levels == 0) {
     return fail(CodecError::decompress_failed("Min supported level is 1 but it was " +
                                               std::to_string(h.levels)));
+  }
+  // Denormalisation multiplies by the range: an infinite one makes every
+  // sample infinite or NaN. The compressor refuses such signals.
+  if (!std::isfinite(h.max_value - h.min_value)) {
+    return fail(CodecError::decompress_failed("Range from " + shortest_float(h.min_value) +
+                                              " to " + shortest_float(h.max_value) +
+                                              " is not finite"));
   }
   return checked;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "src/codec_error.hpp"
 #include "src/options.hpp"
@@ -52,7 +53,8 @@ struct CheckedContainer {
   std::span<const uint8_t> payload;   // exactly payload_length bytes
 };
 
-// Checks 9 to 13 and the multiplier rule, for the decompression pipeline.
+// Checks 9 to 13 and the multiplier rule, for the decompression pipeline,
+// then a range (max - min) that must be finite.
 Result<CheckedContainer, CodecError> check_container(const ContainerHeader& header,
                                                      std::span<const uint8_t> container);
 
@@ -61,5 +63,8 @@ Result<CheckedContainer, CodecError> check_container(const ContainerHeader& head
 float effective_multiplier(float stored, uint8_t scale);
 
 std::array<uint8_t, 4> method_tag_of(WaveletMethod method);
+
+// The shortest text that reads back as `value` ("1e-40", "-2", "inf").
+std::string shortest_float(float value);
 
 }  // namespace vdx

@@ -1,6 +1,8 @@
 #include "src/decompressor.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,6 +11,7 @@
 #include "src/cmodel.hpp"
 #include "src/container.hpp"
 #include "src/deflate.hpp"
+#include "src/float_mode.hpp"
 #include "src/normalizer.hpp"
 #include "src/quantizer.hpp"
 #include "wavelet/dwt.hpp"
@@ -80,14 +83,30 @@ Result<std::vector<int16_t>, CodecError> decode_payload(const CheckedContainer& 
   }
 }
 
-}  // namespace
+// Under a subnormal multiplier a coefficient of 1 already dequantises to
+// about 1e38 or to infinity. The compressor writes one only when every
+// coefficient rounded to 0, so any other is a damaged or crafted container.
+Result<void, CodecError> check_small_multiplier(float multiplier,
+                                                const std::vector<int16_t>& flat) {
+  if (!(multiplier < std::numeric_limits<float>::min())) return {};
+  for (int16_t v : flat) {
+    if (v != 0) {
+      return fail(CodecError::decompress_failed("Multiplier " + shortest_float(multiplier) +
+                                                " is subnormal, but a coefficient is " +
+                                                std::to_string(v)));
+    }
+  }
+  return {};
+}
 
-Result<std::vector<float>, CodecError> decompress_container(std::span<const uint8_t> container) {
+[[gnu::noinline]] Result<std::vector<float>, CodecError> decompress(
+    std::span<const uint8_t> container) {
   ASSIGN_OR_RETURN(const ContainerHeader header, parse_header(container));
   ASSIGN_OR_RETURN(const CheckedContainer checked, check_container(header, container));
   wavelet::DwtHandle dwt = wavelet::create_dwt(header.method);
   const std::vector<uint32_t> lengths = band_lengths_for(*dwt, header.sample_count, header.levels);
   ASSIGN_OR_RETURN(std::vector<int16_t> flat, decode_payload(checked, lengths));
+  RETURN_IF_ERROR(check_small_multiplier(checked.multiplier, flat));
 
   // Every coefficient is written by dequantisation before it is read.
   std::unique_ptr<float[]> coefficients(new float[flat.size()]);
@@ -112,10 +131,23 @@ Result<std::vector<float>, CodecError> decompress_container(std::span<const uint
   coefficients.reset();
 
   const size_t kept = std::min<size_t>(samples.size(), header.sample_count);
-  denormalize(std::span(samples).first(kept), header.min_value, header.max_value,
-              header.mean_value);
+  // Infinities are clamped, so only NaN can come out, and only of a crafted
+  // header (a mean near the float32 limit over a zero range, say).
+  if (!denormalize(std::span(samples).first(kept), header.min_value, header.max_value,
+                   header.mean_value)) {
+    return fail(CodecError::decompress_failed("Decoded samples are not all numbers"));
+  }
   samples.resize(header.sample_count, 0.0f);
   return samples;
+}
+
+}  // namespace
+
+// Computes in IEEE float32 whatever mode the caller runs in; the work is in
+// a function the compiler cannot hoist above the switch.
+Result<std::vector<float>, CodecError> decompress_container(std::span<const uint8_t> container) {
+  const IeeeFloatScope ieee;
+  return decompress(container);
 }
 
 }  // namespace vdx

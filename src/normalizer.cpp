@@ -32,9 +32,11 @@ SignalRange copy_cleaned(std::span<const float> input, std::span<float> out) {
 #endif
 }
 
+bool is_flat_range(float width) { return !(width > 0.0f) || std::isinf(1.0f / width); }
+
 float normalize(std::span<float> signal, SignalRange range) {
   const float width = range.max_value - range.min_value;
-  if (!(width > kFlatRangeLimit)) {
+  if (is_flat_range(width)) {
     for (float& x : signal) x = 0.0f;
     return 0.0f;
   }
@@ -50,9 +52,10 @@ float normalize(std::span<float> signal, SignalRange range) {
   return mean;
 }
 
-void denormalize(std::span<float> signal, float min_value, float max_value, float mean_value) {
+bool denormalize(std::span<float> signal, float min_value, float max_value, float mean_value) {
   const float width = max_value - min_value;
   constexpr float kMax = std::numeric_limits<float>::max();
+  bool numbers = true;
   for (float& y : signal) {
     const float centred = y + mean_value;
     const float scaled = centred * width;
@@ -67,8 +70,10 @@ void denormalize(std::span<float> signal, float min_value, float max_value, floa
     // overflows is rounding at the edge of the float32 range.
     v = v > kMax ? kMax : v;
     v = v < -kMax ? -kMax : v;
+    numbers &= v == v;
     y = v;
   }
+  return numbers;
 }
 
 }  // namespace vdx

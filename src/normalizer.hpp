@@ -23,16 +23,18 @@ SignalRange copy_cleaned(std::span<const float> input, std::span<float> out);
 // sample_kernels_sse2.cpp).
 SignalRange copy_cleaned_scalar(std::span<const float> input, std::span<float> out);
 
-// Ranges at or below this are treated as flat: the float32 nearest 1e-5
-// (bit pattern 0x3727C5AC).
-inline constexpr float kFlatRangeLimit = 0.00001f;
+// A signal is flat, stored as its minimum alone, only when it is constant or
+// its range is so small that the float32 inverse overflows (below about
+// 2.9e-39). Every other range is normalised, whatever the signal's units.
+bool is_flat_range(float width);
 
 // Maps the cleaned signal to [0, 1] and centres it on its mean, in place.
 // Returns the mean (0 for a flat signal, whose samples all become 0).
 float normalize(std::span<float> signal, SignalRange range);
 
 // ((y + mean) * range) + min per sample, each step rounded to float32, with
-// results beyond the float32 range clamped to +-FLT_MAX.
-void denormalize(std::span<float> signal, float min_value, float max_value, float mean_value);
+// results beyond the float32 range clamped to +-FLT_MAX. False when a sample
+// came out NaN, which only values the compressor never writes can cause.
+bool denormalize(std::span<float> signal, float min_value, float max_value, float mean_value);
 
 }  // namespace vdx

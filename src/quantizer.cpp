@@ -1,6 +1,7 @@
 #include "src/quantizer.hpp"
 
 #include <array>
+#include <bit>
 #include <cmath>
 
 #include "src/sample_kernels_sse2.hpp"
@@ -66,15 +67,34 @@ void apply_cutoff(std::span<int16_t> band, uint16_t threshold) {
   }
 }
 
+bool saturates(float multiplier, float smallest, float largest) {
+  // Rounded halves away from zero, only -32768..32767 fits.
+  auto clipped = [](float product) { return product >= 32767.5f || product <= -32768.5f; };
+  return clipped(largest * multiplier) || clipped(smallest * multiplier);
+}
+
 float fit_multiplier(float multiplier, float smallest, float largest) {
-  auto saturates = [](float product) {
-    // Rounded halves away from zero, only -32768..32767 fits.
-    return product >= 32767.5f || product <= -32768.5f;
-  };
-  while (saturates(largest * multiplier) || saturates(smallest * multiplier)) {
-    multiplier *= 0.5f;
-  }
+  while (saturates(multiplier, smallest, largest)) multiplier *= 0.5f;
   return multiplier;
+}
+
+float cap_multiplier(float multiplier, float smallest, float largest) {
+  if (!saturates(multiplier, smallest, largest)) return multiplier;
+  // A rounded float32 product never shrinks as the multiplier grows, so
+  // saturation is monotone in it; and positive floats are ordered as their
+  // bit patterns. Bisection keeps `fits` unsaturated (0 always is) and
+  // `clips` saturated until they are neighbours.
+  uint32_t fits = 0;
+  uint32_t clips = std::bit_cast<uint32_t>(multiplier);
+  while (clips - fits > 1) {
+    const uint32_t middle = fits + (clips - fits) / 2;
+    if (saturates(std::bit_cast<float>(middle), smallest, largest)) {
+      clips = middle;
+    } else {
+      fits = middle;
+    }
+  }
+  return std::bit_cast<float>(fits);
 }
 
 void dequantize_band(std::span<const int16_t> band, float multiplier, std::span<float> out) {

@@ -44,9 +44,17 @@ void widen_extremes_scalar(std::span<const float> band, float& smallest, float& 
 uint16_t cutoff_threshold(uint8_t scale, CutoffLevel cutoff);
 void apply_cutoff(std::span<int16_t> band, uint16_t threshold);
 
+// True when an extreme coefficient times `multiplier` would round outside
+// -32768..32767 and be clipped. Whatever saturates, an extreme does.
+bool saturates(float multiplier, float smallest, float largest);
+
 // Halves `multiplier` (exact in float32) until neither extreme coefficient
 // quantises outside -32768..32767. Both extremes must be finite.
 float fit_multiplier(float multiplier, float smallest, float largest);
+
+// A caller's multiplier (not negative, not NaN) when nothing saturates;
+// otherwise the largest float32 below it at which nothing does.
+float cap_multiplier(float multiplier, float smallest, float largest);
 
 // v * inverse_multiplier per coefficient; foreign containers whose multiplier
 // has an infinite float32 inverse are divided instead so they stay numbers.

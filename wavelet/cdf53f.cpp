@@ -33,10 +33,6 @@ Status Cdf53Lifting::forward(std::span<const float> input, std::span<float> appr
   return {};
 }
 
-std::pair<size_t, size_t> Cdf53Lifting::forward_sizes(size_t n) const {
-  return {std::max<size_t>(n - n / 2, 2), std::max<size_t>(n / 2, 1)};
-}
-
 Status Cdf53Lifting::inverse(std::span<const float> approximation,
                              std::span<const float> details, std::span<float> output) const {
   RETURN_IF_ERROR(check_lifting_inverse(approximation.size(), details.size(), output.size(), 1));

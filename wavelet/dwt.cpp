@@ -2,6 +2,7 @@
 
 #include "wavelet/cdf53f.hpp"
 #include "wavelet/cdf97f.hpp"
+#include "wavelet/eight_tap_kernels.hpp"
 #include "wavelet/filter_bank_dwt.hpp"
 #include "wavelet/util.hpp"
 
@@ -19,6 +20,32 @@ DwtHandle create_dwt(WaveletMethod method) {
       return create_filter_bank_dwt(kSym4Coefficients, preferred_implementation());
   }
   return nullptr;  // the option parser and the container reader admit no other value
+}
+
+size_t filter_length_of(WaveletMethod method) {
+  switch (method) {
+    case WaveletMethod::Cdf53:
+      return Cdf53Lifting::kFilterLength;
+    case WaveletMethod::Cdf97:
+      return Cdf97Lifting::kFilterLength;
+    case WaveletMethod::Db4:
+    case WaveletMethod::Sym4:
+      return eight_tap::kTaps;
+  }
+  return 0;
+}
+
+std::pair<size_t, size_t> forward_sizes_of(WaveletMethod method, size_t n) {
+  switch (method) {
+    case WaveletMethod::Cdf53:
+      return Cdf53Lifting::sizes(n);
+    case WaveletMethod::Cdf97:
+      return Cdf97Lifting::sizes(n);
+    case WaveletMethod::Db4:
+    case WaveletMethod::Sym4:
+      return {eight_tap::band_length(n), eight_tap::band_length(n)};
+  }
+  return {0, 0};
 }
 
 }  // namespace vdx::wavelet

@@ -69,4 +69,9 @@ using DwtHandle = std::shared_ptr<const MultiLevelDwt>;
 // option parser and the container reader never let through.
 DwtHandle create_dwt(WaveletMethod method);
 
+// filter_length and forward_sizes of the transform create_dwt(method) makes,
+// without making it: for refusals that must not allocate.
+size_t filter_length_of(WaveletMethod method);
+std::pair<size_t, size_t> forward_sizes_of(WaveletMethod method, size_t n);
+
 }  // namespace vdx::wavelet

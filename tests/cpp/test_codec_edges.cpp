@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "src/container.hpp"
 #include "src/decompressor.hpp"
 #include "tests/cpp/signals.hpp"
+#include "wavelet/dwt.hpp"
 
 // The largest single allocation since the last reset: hostile headers must
 // not make the decoder allocate for what they announce.
@@ -165,15 +167,77 @@ TEST(CodecCompressor, ZeroMultiplierGivesAllZeroBands) {
   for (float v : *y) EXPECT_EQ(v, (*y)[0]);
 }
 
-TEST(CodecCompressor, CallerMultiplierIsUsedUnchanged) {
+TEST(CodecCompressor, CallerMultiplierThatSaturatesIsLowered) {
+  // A sine of amplitude 100 at 2^14 clips its deepest coefficients; used
+  // unchanged it decoded with a maximum error of 47.
+  std::vector<float> x(4096);
+  for (size_t i = 0; i < x.size(); ++i) x[i] = 100.0f * std::sin(static_cast<float>(i) * 0.01f);
+  auto bytes = compress_ok(x, with_multiplier(16384.0f));
+  const float used = load_f32le(&bytes[36]);
+  EXPECT_LT(used, 16384.0f);
+  // The largest that fits: given as it is it stays, one step up it is lowered.
+  EXPECT_EQ(compress_ok(x, with_multiplier(used)), bytes);
+  const float above = std::nextafter(used, INFINITY);
+  EXPECT_EQ(load_f32le(&compress_ok(x, with_multiplier(above))[36]), used);
+  auto y = decompress_container(bytes);
+  ASSERT_TRUE(y.ok());
+  float worst = 0.0f;
+  for (size_t i = 0; i < x.size(); ++i) worst = std::max(worst, std::fabs((*y)[i] - x[i]));
+  EXPECT_LT(worst, 0.05f);
+}
+
+TEST(CodecCompressor, MultipliersThatSaturateNothingAreKeptBitForBit) {
   auto x = testing::make_signal(Shape::Walk, 100000);
-  CodecOptions o = with_multiplier(4096.0f);
-  o.scale = 12;
-  auto bytes = compress_ok(x, o);
-  EXPECT_EQ(load_f32le(&bytes[36]), 4096.0f);
+  for (float m : {2047.9f, 1234.567f, 3e-39f, 0.0f, -0.0f}) {
+    auto bytes = compress_ok(x, with_multiplier(m));
+    EXPECT_EQ(load_u32le(&bytes[36]), std::bit_cast<uint32_t>(m)) << m;
+  }
+  // The default multiplier is still halved, so it stays a power of two.
   CodecOptions d;
   d.scale = 12;
-  EXPECT_LT(load_f32le(&compress_ok(x, d)[36]), 4096.0f);
+  EXPECT_EQ(load_f32le(&compress_ok(x, d)[36]), 2048.0f);
+}
+
+// Band lengths the way the reader derives them, from a real transform.
+uint64_t coefficients_of(size_t n, WaveletMethod method) {
+  auto dwt = wavelet::create_dwt(method);
+  size_t length = std::max(n, dwt->filter_length());
+  uint64_t total = 0;
+  for (int level = choose_levels(n, dwt->filter_length()); level > 0; --level) {
+    total += dwt->forward_sizes(length).second;
+    length = dwt->forward_sizes(length).first;
+  }
+  return total + length;
+}
+
+TEST(CodecCompressor, AransRefusesMoreCoefficientsThanItsDecoderReads) {
+  constexpr uint64_t kLimit = uint64_t{1} << 28;
+  // Past the limit on an inaccessible mapping: reading a sample would fault.
+  const size_t n = (size_t{1} << 28) + 64;
+  void* mem = mmap(nullptr, n * sizeof(float), PROT_NONE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  for (WaveletMethod m : {WaveletMethod::Cdf53, WaveletMethod::Cdf97, WaveletMethod::Db4,
+                          WaveletMethod::Sym4}) {
+    // The largest signal the decoder can take, and one sample more.
+    size_t fits = kLimit;
+    while (coefficients_of(fits, m) > kLimit) --fits;
+    CodecOptions o = with_coder(EntropyCoder::Arans);
+    o.method = m;
+    EXPECT_TRUE(check_compress_request(fits, o).ok()) << int(m);
+    std::span<const float> x(static_cast<const float*>(mem), fits + 1);
+    g_largest_allocation = 0;
+    EXPECT_EQ(compress_message(x, o),
+              "Unsupported compression configuration 'The arans coder can't hold more than "
+              "268435456 coefficients, but this signal has " +
+                  std::to_string(coefficients_of(fits + 1, m)) + "'");
+    EXPECT_LT(g_largest_allocation.load(), size_t{1024});
+    // After the multiplier refusal; the other coders have no such limit.
+    o.has_quant_multiplier = true, o.quant_multiplier = -1.0f;
+    EXPECT_NE(compress_message(x, o).find("Quantization multiplier -1"), std::string::npos);
+    EXPECT_TRUE(check_compress_request(fits + 1, with_coder(EntropyCoder::Deflate)).ok());
+  }
+  munmap(mem, n * sizeof(float));
 }
 
 TEST(CodecReader, MultiplierRuleOnRead) {
@@ -188,6 +252,40 @@ TEST(CodecReader, MultiplierRuleOnRead) {
     ASSERT_TRUE(y.ok());
     EXPECT_EQ(*y, *reference) << stored;
   }
+}
+
+TEST(CodecReader, CraftedHeadersThatWouldDecodeToNaNAreRefused) {
+  const auto x = testing::make_signal(Shape::Tones, 1000);
+  for (EntropyCoder c : {EntropyCoder::Deflate, EntropyCoder::Arans, EntropyCoder::Cmodel}) {
+    const auto bytes = compress_ok(x, with_coder(c));
+    // Both ends finite, their difference not.
+    auto wide = bytes;
+    store_f32le(&wide[20], -3e38f);
+    store_f32le(&wide[24], 3e38f);
+    EXPECT_EQ(decompress_message(wide),
+              "Can't decompress data, reason: Range from -3e+38 to 3e+38 is not finite");
+    // A subnormal multiplier turns a coefficient of 1 into about 1e40.
+    auto tiny = bytes;
+    store_f32le(&tiny[36], 1e-40f);
+    EXPECT_EQ(decompress_message(tiny).rfind(
+                  "Can't decompress data, reason: Multiplier 1e-40 is subnormal, but a "
+                  "coefficient is ", 0),
+              0u);
+    // A mean at the float32 limit over a zero range: inf x 0 in
+    // denormalisation, caught on the samples themselves.
+    auto flat = bytes;
+    store_f32le(&flat[20], 1.0f);
+    store_f32le(&flat[24], 1.0f);
+    store_f32le(&flat[28], std::numeric_limits<float>::max());
+    store_f32le(&flat[36], 1e-32f);
+    EXPECT_EQ(decompress_message(flat),
+              "Can't decompress data, reason: Decoded samples are not all numbers");
+  }
+  // What the compressor writes under a subnormal multiplier has only zero
+  // coefficients, and still decodes.
+  auto y = decompress_container(compress_ok(x, with_multiplier(3e-39f)));
+  ASSERT_TRUE(y.ok()) << y.error().message();
+  for (float v : *y) ASSERT_TRUE(std::isfinite(v));
 }
 
 TEST(CodecReader, ExtraBytesIgnoredAndCutPayloadRefused) {

@@ -101,6 +101,35 @@ TEST(CodecRoundTrip, ConstantSignalsDecodeExactly) {
   }
 }
 
+TEST(CodecRoundTrip, SmallUnitsAreNotFlattened) {
+  // Strain or volts in SI units: the range alone says nothing about noise.
+  // Each signal used to decode as a constant, an error of its whole range.
+  std::vector<std::vector<float>> signals;
+  for (float amplitude : {4e-6f, 5e-31f}) {
+    auto x = testing::make_signal(Shape::Chirp, 2000);
+    for (float& v : x) v *= amplitude / 100.0f;
+    signals.push_back(x);
+  }
+  // A subnormal range (about 4.2e-39) whose inverse is still finite.
+  std::vector<float> subnormal(2000);
+  for (size_t i = 0; i < subnormal.size(); ++i) {
+    subnormal[i] = std::round(1.5e6f + 1.5e6f * std::sin(static_cast<float>(i) * 0.02f)) *
+                   std::numeric_limits<float>::denorm_min();
+  }
+  signals.push_back(subnormal);
+  for (const auto& x : signals) {
+    for (WaveletMethod m : kMethods) {
+      CodecOptions o;
+      o.method = m;
+      EXPECT_LE(relative_max_error(x, round_trip(x, o)), error_bound(11, CutoffLevel::Low))
+          << x[1] << " method " << int(m);
+    }
+  }
+  // Only a range whose inverse overflows is still flat: its minimum everywhere.
+  const std::vector<float> flat = {1e-40f, 2e-40f, 3e-40f, 1e-40f};
+  for (float v : round_trip(flat, {})) EXPECT_EQ(v, 1e-40f);
+}
+
 TEST(CodecRoundTrip, NonFiniteSamplesAreCleaned) {
   auto x = testing::make_signal(Shape::Tones, 300);
   x[3] = std::numeric_limits<float>::quiet_NaN();

@@ -54,17 +54,26 @@ TEST(Normalizer, FirstOfEqualExtremesWins) {
   EXPECT_TRUE(std::signbit(r.max_value));
 }
 
-TEST(Normalizer, FlatThresholdIsExclusive) {
-  const float limit = std::bit_cast<float>(0x3727C5ACu);
-  EXPECT_EQ(limit, kFlatRangeLimit);
-  std::vector<float> x = {0.0f, limit};
-  EXPECT_EQ(normalize(x, {0.0f, limit}), 0.0f);
+TEST(Normalizer, OnlyConstantOrUninvertibleRangesAreFlat) {
+  // The smallest range whose float32 inverse is finite, found by its bits.
+  uint32_t bits = 1;
+  while (std::isinf(1.0f / std::bit_cast<float>(bits))) ++bits;
+  const float smallest = std::bit_cast<float>(bits);
+  EXPECT_GT(smallest, 2.9e-39f);
+  EXPECT_LT(smallest, std::numeric_limits<float>::min());  // a subnormal
+  EXPECT_FALSE(is_flat_range(smallest));
+  EXPECT_TRUE(is_flat_range(std::bit_cast<float>(bits - 1)));
+  EXPECT_TRUE(is_flat_range(0.0f));
+  EXPECT_TRUE(is_flat_range(-0.0f));
+  // Ranges of 1e-5 and below used to be flat too, whatever the units.
+  for (float width : {std::bit_cast<float>(0x3727C5ACu), 4e-6f, 1e-30f, smallest}) {
+    std::vector<float> x = {0.0f, width};
+    EXPECT_EQ(normalize(x, {0.0f, width}), 0.5f) << width;
+    EXPECT_EQ(x, (std::vector<float>{-0.5f, 0.5f})) << width;
+  }
+  std::vector<float> x = {1e-40f, 2e-40f};
+  EXPECT_EQ(normalize(x, {1e-40f, 2e-40f}), 0.0f);
   EXPECT_EQ(x, (std::vector<float>{0.0f, 0.0f}));
-  const float above = std::nextafter(limit, 1.0f);
-  x = {0.0f, above};
-  float mean = normalize(x, {0.0f, above});
-  EXPECT_EQ(mean, 0.5f);
-  EXPECT_EQ(x, (std::vector<float>{-0.5f, 0.5f}));
 }
 
 TEST(Normalizer, MeanIsASequentialFloatSum) {
@@ -138,6 +147,28 @@ TEST(Quantizer, FitMultiplierHalvesOnlyWhenSomethingSaturates) {
   EXPECT_EQ(fit_multiplier(4096.0f, 0.0f, 8.0f), 2048.0f);
   EXPECT_EQ(fit_multiplier(4096.0f, 0.0f, 32767.4f / 4096.0f), 4096.0f);
   EXPECT_EQ(fit_multiplier(4096.0f, -40.0f, 1.0f), 512.0f);
+}
+
+TEST(Quantizer, CapMultiplierFindsTheLargestThatSaturatesNothing) {
+  // Nothing saturates: the multiplier comes back bit for bit.
+  for (float m : {4096.0f, 4095.9998f, 0.0f, -0.0f, 1e-45f}) {
+    EXPECT_EQ(std::bit_cast<uint32_t>(cap_multiplier(m, -1.0f, 7.99f)),
+              std::bit_cast<uint32_t>(m));
+  }
+  // Either extreme can be the one that limits it; -32768 still fits.
+  const std::pair<float, float> extremes[] = {{0.0f, 8.0f}, {-8.0f, 0.0f}, {-3.3f, 0.7f},
+                                              {-1e-3f, 1e-3f}, {0.0f, 3e37f}};
+  for (auto [lo, hi] : extremes) {
+    for (float m : {1e6f, 4097.0f, 3e38f}) {
+      if (!saturates(m, lo, hi)) continue;
+      const float capped = cap_multiplier(m, lo, hi);
+      EXPECT_LT(capped, m);
+      EXPECT_FALSE(saturates(capped, lo, hi)) << lo << " " << hi << " " << m;
+      EXPECT_TRUE(saturates(std::nextafter(capped, kInf), lo, hi)) << lo << " " << hi << " " << m;
+    }
+  }
+  EXPECT_EQ(cap_multiplier(1e6f, -8.0f, 0.0f), std::nextafter(32768.5f / 8.0f, 0.0f));
+  EXPECT_EQ(cap_multiplier(1e6f, 0.0f, 8.0f), std::nextafter(32767.5f / 8.0f, 0.0f));
 }
 
 TEST(Quantizer, DequantizeUsesOneInverseOrDividesWhenItOverflows) {

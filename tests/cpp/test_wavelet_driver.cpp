@@ -95,6 +95,18 @@ TEST(CreateDwt, SizesOfEachTransform) {
   EXPECT_EQ(cdf97->filter_length(), 10u);
 }
 
+TEST(CreateDwt, SizesWithoutATransformAgreeWithIt) {
+  for (WaveletMethod m : {WaveletMethod::Cdf53, WaveletMethod::Cdf97, WaveletMethod::Db4,
+                          WaveletMethod::Sym4}) {
+    const DwtHandle dwt = create_dwt(m);
+    EXPECT_EQ(filter_length_of(m), dwt->filter_length());
+    for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{100},
+                     size_t{101}, (size_t{1} << 28) + 1, std::numeric_limits<size_t>::max() / 2}) {
+      EXPECT_EQ(forward_sizes_of(m, n), dwt->forward_sizes(n)) << int(m) << " " << n;
+    }
+  }
+}
+
 TEST(Decompose, LevelZeroMeansOneLevel) {
   const std::vector<float> x = testing::random_floats(40, 1);
   for (WaveletMethod m : kMethods) {

@@ -1,9 +1,11 @@
 // compress_samples then decompress_container on options and samples drawn
 // from the input (round_trip_input.hpp). The compressor refuses exactly what
-// it must (nothing, an unreadable multiplier, a range that is not finite);
-// whatever it writes decodes, to exactly n samples, none infinite, and within
-// the quantisation error bound below when the default multiplier is used.
+// it must (nothing, an unreadable multiplier, a range that is not finite; the
+// arans limit needs more samples than an input holds); whatever it writes
+// decodes, to exactly n finite samples, within the quantisation error bound
+// below for any multiplier it records other than 0.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -68,7 +70,7 @@ void check_error_bound(const fuzz::RoundTripCase& c, const std::vector<float>& c
   // The last step of denormalisation adds min_value and rounds to float32.
   const double ulp = std::ldexp(1.0, std::max(std::ilogb(std::max(magnitude, 1e-38)) - 23, -149));
   double allowed;
-  if (!(range.max_value - range.min_value > kFlatRangeLimit)) {
+  if (is_flat_range(range.max_value - range.min_value)) {
     allowed = width + ulp;  // a flat signal decodes to its minimum
   } else {
     const double bound = relative_error_bound(c.options, multiplier);
@@ -118,8 +120,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(load_u32le(bytes.data() + 32) == bytes.size() - kHeaderSize);
   const float multiplier = load_f32le(bytes.data() + 36);
   if (c.options.has_quant_multiplier) {
-    FUZZ_CHECK(multiplier == c.options.quant_multiplier ||
-               (std::isnan(multiplier) && std::isnan(c.options.quant_multiplier)));
+    const float given = c.options.quant_multiplier;
+    if (std::bit_cast<uint32_t>(multiplier) != std::bit_cast<uint32_t>(given)) {
+      // Lowered because the given one saturates: to the largest that does
+      // not, so it is kept as it is and the next float up is lowered to it.
+      FUZZ_CHECK(multiplier >= 0.0f && multiplier < given);
+      CodecOptions o = c.options;
+      o.quant_multiplier = multiplier;
+      auto kept = compress_samples(c.samples, o);
+      FUZZ_CHECK(kept.ok() && *kept == bytes);
+      o.quant_multiplier = std::nextafter(multiplier, given);
+      auto lowered = compress_samples(c.samples, o);
+      FUZZ_CHECK(lowered.ok() && load_f32le(lowered->data() + 36) == multiplier);
+    }
   } else {
     // 2^scale, halved only as far as saturation demands.
     const float full = std::ldexp(1.0f, c.options.scale);
@@ -130,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto decoded = decompress_container(bytes);
   FUZZ_CHECK_MSG(decoded.ok(), "own container refused: %s", decoded.error().message().c_str());
   FUZZ_CHECK(decoded->size() == n);
-  for (float v : *decoded) FUZZ_CHECK(!std::isinf(v));
-  if (!c.options.has_quant_multiplier) check_error_bound(c, cleaned, range, *decoded, multiplier);
+  for (float v : *decoded) FUZZ_CHECK(std::isfinite(v));
+  if (multiplier != 0.0f) check_error_bound(c, cleaned, range, *decoded, multiplier);
   return 0;
 }

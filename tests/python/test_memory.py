@@ -136,3 +136,24 @@ def test_oversized_input_is_refused_before_any_allocation():
                   "can't_be_read_back'")
     assert out == [refusal, refusal,
                    "TypeError:The_given_array_is_not_contiguous_or_is_misaligned.", multiplier]
+
+
+def test_arans_refuses_more_coefficients_than_its_decoder_reads_before_any_allocation():
+    # One coefficient past 2**28 (cdf97 keeps the count equal to the samples):
+    # the container could never be decoded, so nothing is converted or copied.
+    out = run_isolated("""
+        import mmap, resource, numpy as np, verdalix
+        n = 2**28 + 1
+        f32 = np.frombuffer(mmap.mmap(-1, 4 * n, prot=mmap.PROT_READ), np.float32)
+        f64 = np.frombuffer(mmap.mmap(-1, 8 * n, prot=mmap.PROT_READ), np.float64)
+        size = int(open("/proc/self/status").read().split("VmSize:")[1].split()[0]) * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (size + 256 * 2**20, resource.RLIM_INFINITY))
+        for data in (f32, f64):
+            try:
+                verdalix.compress_signal(data, verdalix.CompressionOptions(coder="arans"))
+            except BaseException as e:
+                print(type(e).__name__ + ":" + str(e).replace(" ", "_"))
+    """)
+    refusal = ("ValueError:Unsupported_compression_configuration_'The_arans_coder_can't_hold_"
+               "more_than_268435456_coefficients,_but_this_signal_has_268435457'")
+    assert out == [refusal, refusal]

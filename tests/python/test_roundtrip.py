@@ -98,3 +98,22 @@ def test_caller_multiplier_is_honoured():
         x, decompress_signal(coarse))
     zero = decompress_signal(compress_signal(x, CompressionOptions(quant_multiplier=0.0)))
     assert np.ptp(zero) == 0.0  # all-zero bands come back as the mean
+
+
+@pytest.mark.parametrize("amplitude", [4e-6, 1e-30, 2e-39])
+def test_small_units_keep_their_shape(amplitude):
+    # Strain or volts in SI units, down to a subnormal range: these used to
+    # decode as a constant. Only a range whose inverse overflows is flat.
+    t = np.arange(3000, dtype=np.float32)
+    x = (np.sin(t * np.float32(0.01)) * np.float32(amplitude)).astype(np.float32)
+    assert max_relative_error(x, decompress_signal(compress_signal(x))) < 0.002
+
+
+def test_saturating_multiplier_is_lowered_to_one_that_fits():
+    x = (100 * np.sin(np.arange(4096, dtype=np.float32) * np.float32(0.01))).astype(np.float32)
+    blob = compress_signal(x, CompressionOptions(quant_multiplier=2.0**14))
+    used = np.frombuffer(blob[36:40], "<f4")[0]
+    assert used < 2.0**14
+    # Used unchanged, 2**14 clipped the deepest coefficients: error 47.
+    assert float(np.max(np.abs(decompress_signal(blob) - x))) < 0.05
+    assert compress_signal(x, CompressionOptions(quant_multiplier=float(used))) == blob
