@@ -110,13 +110,14 @@ export PYTHONPATH=$SITE
 
 # PYTHONMALLOC=malloc: objects come from malloc, where memcheck sees them,
 # not from pymalloc arenas. The tracemalloc growth test is left to the plain
-# run: under valgrind CPython's own caches grow past its margin.
+# run: under valgrind CPython's own caches grow past its margin. Tests that
+# start worker processes (dask clusters) run only in the plain run.
 XML=$ROOT/$PY_BUILD/memcheck.xml
 set +e
 (cd tests/python && PYTHONMALLOC=malloc valgrind --tool=memcheck --xml=yes --xml-file="$XML" \
    --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
    --num-callers=50 "$PY" -m pytest -q -p no:cacheprovider \
-   -k "not thousands_of_calls_leak_nothing" ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
+   -k "not thousands_of_calls_leak_nothing" -m "not worker_processes" ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
 pytest_status=$?
 set -e
 [[ $pytest_status -eq 0 ]] || { echo "pytest under valgrind failed ($pytest_status)" >&2; exit 1; }
