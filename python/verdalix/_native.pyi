@@ -11,5 +11,5 @@ def encode(
     data: npt.NDArray[np.float32] | npt.NDArray[np.float64], options: CompressionOptions, /
 ) -> bytes: ...
 def decode(
-    data: Buffer, count: int = -1, out: npt.NDArray[Any] | None = None, /
+    data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...

@@ -6,9 +6,10 @@ from __future__ import annotations
 from typing import Any
 
 try:
-    from numcodecs.abc import Codec
-    from numcodecs.compat import ensure_ndarray_like
-    from numcodecs.registry import register_codec
+    # numcodecs ships no type information.
+    from numcodecs.abc import Codec  # type: ignore[import-untyped]
+    from numcodecs.compat import ensure_ndarray_like  # type: ignore[import-untyped]
+    from numcodecs.registry import register_codec  # type: ignore[import-untyped]
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
         "verdalix.numcodecs needs numcodecs: install it with pip install 'verdalix[zarr]'"

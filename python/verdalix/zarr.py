@@ -34,7 +34,7 @@ _SAMPLE_TYPES = (np.dtype(np.float32), np.dtype(np.float64))
 
 
 @dataclass(frozen=True)
-class Verdalix(ArrayBytesCodec):  # type: ignore[misc]
+class Verdalix(ArrayBytesCodec):
     """Lossy wavelet compression of float32/float64 chunks.
 
     Each chunk is stored as the container ``verdalix.compress_signal`` gives
