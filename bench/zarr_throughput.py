@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import platform
 import shutil
 import statistics
@@ -66,19 +67,32 @@ def build_recording(channels, samples):
     return out, len(bases)
 
 
+class Times(list):
+    """Wall seconds of each run, and this process's CPU seconds per wall second
+    (how many cores it got: on a shared machine, the ceiling of any speed-up)."""
+
+    cpu_per_wall: float = 0.0
+
+
 def timed(run, repeats):
-    times = []
+    times = Times()
+    cpu = 0.0
     for _ in range(repeats):
+        before = os.times()
         start = time.perf_counter()
         run()
         times.append(time.perf_counter() - start)
+        after = os.times()
+        cpu += (after.user - before.user) + (after.system - before.system)
+    times.cpu_per_wall = cpu / sum(times)
     return times
 
 
 def rates(nbytes, times):
-    """Median MB/s and the spread (slowest, fastest run)."""
+    """Median MB/s, the spread (slowest, fastest run) and the cores used."""
     speeds = sorted(nbytes / t / 1e6 for t in times)
-    return {"median": statistics.median(speeds), "min": speeds[0], "max": speeds[-1]}
+    return {"median": statistics.median(speeds), "min": speeds[0], "max": speeds[-1],
+            "cpu_per_wall": times.cpu_per_wall}
 
 
 def chunks_of(recording):
@@ -112,8 +126,11 @@ def write_and_read(raw_path, path, codecs, scheduler, repeats):
     source = da.from_zarr(str(raw_path))
 
     def write():
-        source.to_zarr(str(path), mode="w", compute=False, **codecs).compute(
-            scheduler=scheduler)
+        # Into an array created here: to_zarr(path, mode="w") would take a lock
+        # around every chunk write and serialise them.
+        target = zarr.create_array(str(path), shape=source.shape, chunks=(1, CHUNK),
+                                   dtype=source.dtype, overwrite=True, **codecs)
+        source.to_zarr(target, compute=False).compute(scheduler=scheduler)
 
     def read():
         da.from_zarr(str(path)).max().compute(scheduler=scheduler)
@@ -186,12 +203,17 @@ def markdown(report):
              f"({report['mib']:.0f} MiB) from {report['ecg_sources']} recorded ECG(s), "
              f"chunks 1 x {CHUNK}. MB/s = 10^6 bytes of float32 samples per second: median of "
              f"{report['repeats']} runs, [slowest, fastest] in brackets.\n",
-             "| path | write MB/s | read MB/s | uncompressed source read MB/s |",
+             f"Load average (1 min) at the start and end of the run: "
+             f"{report['load'][0]:.1f}, {report['load'][1]:.1f} on "
+             f"{report['cores']} cores shared with other work. Cores = CPU seconds of this "
+             f"process per wall second (the worker processes' own CPU is not in it).\n",
+             "| path | write MB/s (cores) | read MB/s (cores) | uncompressed source read MB/s |",
              "|---|---|---|---|"]
     fmt = lambda r: f"{r['median']:.1f} [{r['min']:.1f}, {r['max']:.1f}]"
+    fmtc = lambda r: f"{fmt(r)} ({r['cpu_per_wall']:.2f})"
     for name, entry in report["throughput"].items():
         source = entry.get("uncompressed source read")
-        lines.append(f"| {name} | {fmt(entry['write'])} | {fmt(entry['read'])} | "
+        lines.append(f"| {name} | {fmtc(entry['write'])} | {fmtc(entry['read'])} | "
                      f"{fmt(source) if source else '–'} |")
     lines += ["", "| derived | value |", "|---|---|"]
     for name, value in report["derived"].items():
@@ -242,6 +264,7 @@ def main():
     args = parser.parse_args()
     from distributed import Client, LocalCluster
 
+    load_start = os.getloadavg()[0]
     recording, sources = build_recording(args.channels, args.samples)
     work = Path(tempfile.mkdtemp(prefix="verdalix-zarr-bench-"))
     try:
@@ -268,8 +291,9 @@ def main():
 
     report = {
         "when": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
-        "machine": f"{platform.processor() or platform.machine()}, "
-                   f"{len(__import__('os').sched_getaffinity(0))} cores",
+        "machine": platform.processor() or platform.machine(),
+        "cores": len(os.sched_getaffinity(0)),
+        "load": [load_start, os.getloadavg()[0]],
         "python": platform.python_version(),
         "versions": {"verdalix": verdalix.__version__, "zarr": zarr.__version__,
                      "dask": dask.__version__, "numcodecs": numcodecs.__version__,

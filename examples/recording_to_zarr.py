@@ -65,8 +65,12 @@ def recording(sources):
 
 
 def write(client, source, path):
-    stored = source.to_zarr(str(path), serializer=Verdalix(), compressors=None, mode="w",
-                            compute=False)
+    # Into an array created first: to_zarr(path, mode="w") would take a lock
+    # around every chunk write and serialise the workers.
+    target = zarr.create_array(str(path), shape=source.shape, chunks=(1, CHUNK),
+                               dtype=source.dtype, serializer=Verdalix(), compressors=None,
+                               overwrite=True)
+    stored = source.to_zarr(target, compute=False)
     start = time.perf_counter()
     future = client.compute(stored)
     progress(future)
