@@ -74,16 +74,24 @@ class Times(list):
     cpu_per_wall: float = 0.0
 
 
-def timed(run, repeats):
+def cpu_seconds(client=None):
+    """CPU seconds used so far by this process, or by the cluster's workers."""
+    def own():
+        t = os.times()
+        return t.user + t.system
+
+    return sum(client.run(own).values()) if client is not None else own()
+
+
+def timed(run, repeats, client=None):
     times = Times()
     cpu = 0.0
     for _ in range(repeats):
-        before = os.times()
+        before = cpu_seconds(client)
         start = time.perf_counter()
         run()
         times.append(time.perf_counter() - start)
-        after = os.times()
-        cpu += (after.user - before.user) + (after.system - before.system)
+        cpu += cpu_seconds(client) - before
     times.cpu_per_wall = cpu / sum(times)
     return times
 
@@ -123,6 +131,7 @@ def store_size(path):
 
 
 def write_and_read(raw_path, path, codecs, scheduler, repeats):
+    client = None if isinstance(scheduler, str) else scheduler
     source = da.from_zarr(str(raw_path))
 
     def write():
@@ -135,7 +144,7 @@ def write_and_read(raw_path, path, codecs, scheduler, repeats):
     def read():
         da.from_zarr(str(path)).max().compute(scheduler=scheduler)
 
-    return timed(write, repeats), timed(read, repeats)
+    return timed(write, repeats, client), timed(read, repeats, client)
 
 
 def through_zarr(recording, work, repeats, cluster_client):
@@ -148,7 +157,7 @@ def through_zarr(recording, work, repeats, cluster_client):
     for name, (scheduler, threads) in schedulers:
         with dask.config.set(num_workers=threads) if threads else dask.config.set({}):
             source_read = timed(lambda: da.from_zarr(str(raw)).max().compute(
-                scheduler=scheduler), repeats)
+                scheduler=scheduler), repeats, None if threads else scheduler)
             writes, reads = write_and_read(raw, work / "verdalix.zarr",
                                            {"serializer": Verdalix(), "compressors": None},
                                            scheduler, repeats)
@@ -205,8 +214,9 @@ def markdown(report):
              f"{report['repeats']} runs, [slowest, fastest] in brackets.\n",
              f"Load average (1 min) at the start and end of the run: "
              f"{report['load'][0]:.1f}, {report['load'][1]:.1f} on "
-             f"{report['cores']} cores shared with other work. Cores = CPU seconds of this "
-             f"process per wall second (the worker processes' own CPU is not in it).\n",
+             f"{report['cores']} cores shared with other work. Cores = CPU seconds per wall "
+             f"second of this process (of the workers, for the worker processes): the "
+             f"share of the machine the run got.\n",
              "| path | write MB/s (cores) | read MB/s (cores) | uncompressed source read MB/s |",
              "|---|---|---|---|"]
     fmt = lambda r: f"{r['median']:.1f} [{r['min']:.1f}, {r['max']:.1f}]"
