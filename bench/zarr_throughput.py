@@ -135,11 +135,12 @@ def write_and_read(raw_path, path, codecs, scheduler, repeats):
     source = da.from_zarr(str(raw_path))
 
     def write():
-        # Into an array created here: to_zarr(path, mode="w") would take a lock
-        # around every chunk write and serialise them.
+        # One store task per chunk, unlocked, into an array created here:
+        # to_zarr(path, mode="w") locks every chunk write, and to_zarr(array)
+        # merged all writes into a single task in the dask this was run with.
         target = zarr.create_array(str(path), shape=source.shape, chunks=(1, CHUNK),
                                    dtype=source.dtype, overwrite=True, **codecs)
-        source.to_zarr(target, compute=False).compute(scheduler=scheduler)
+        da.store(source, target, lock=False, compute=False).compute(scheduler=scheduler)
 
     def read():
         da.from_zarr(str(path)).max().compute(scheduler=scheduler)
