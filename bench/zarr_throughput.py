@@ -148,14 +148,19 @@ def write_and_read(raw_path, path, codecs, scheduler, repeats):
     return timed(write, repeats, client), timed(read, repeats, client)
 
 
-def through_zarr(recording, work, repeats, cluster_client):
+def write_raw(recording, work):
+    """The uncompressed store every dask write reads its samples from."""
     raw = work / "raw.zarr"
     zarr.create_array(str(raw), shape=recording.shape, chunks=(1, CHUNK), dtype="f4",
                       compressors=None)[:] = recording
+    return raw
+
+
+def through_zarr(recording, work, repeats, schedulers):
+    """`schedulers` maps a name to (scheduler, thread count or None for a cluster)."""
+    raw = work / "raw.zarr"
     results = {}
-    schedulers = [("dask, 1 thread", ("threads", 1)), ("dask, 2 threads", ("threads", 2)),
-                  ("dask, 2 worker processes", (cluster_client, None))]
-    for name, (scheduler, threads) in schedulers:
+    for name, (scheduler, threads) in schedulers.items():
         with dask.config.set(num_workers=threads) if threads else dask.config.set({}):
             source_read = timed(lambda: da.from_zarr(str(raw)).max().compute(
                 scheduler=scheduler), repeats, None if threads else scheduler)
@@ -221,7 +226,8 @@ def markdown(report):
              "| path | write MB/s (cores) | read MB/s (cores) | uncompressed source read MB/s |",
              "|---|---|---|---|"]
     fmt = lambda r: f"{r['median']:.1f} [{r['min']:.1f}, {r['max']:.1f}]"
-    fmtc = lambda r: f"{fmt(r)} ({r['cpu_per_wall']:.2f})"
+    fmtc = lambda r: (f"{fmt(r)} ({r['cpu_per_wall']:.2f}, "
+                      f"{r['median'] / max(r['cpu_per_wall'], 1e-9):.0f} per core)")
     for name, entry in report["throughput"].items():
         source = entry.get("uncompressed source read")
         lines.append(f"| {name} | {fmtc(entry['write'])} | {fmtc(entry['read'])} | "
@@ -280,9 +286,21 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="verdalix-zarr-bench-"))
     try:
         throughput = direct(recording, args.repeats)
-        with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                          dashboard_address=None) as cluster, Client(cluster) as client:
-            throughput.update(through_zarr(recording, work, args.repeats, client))
+        write_raw(recording, work)
+        throughput.update(through_zarr(recording, work, args.repeats, {
+            "dask, 1 thread": ("threads", 1), "dask, 2 threads": ("threads", 2)}))
+        # distributed sets MALLOC_TRIM_THRESHOLD_ in its workers, which turns
+        # off glibc's adaptive mmap threshold: every large codec buffer is then
+        # mapped and unmapped afresh. Measured both ways, one cluster at a time.
+        untrimmed = {"distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": None}
+        for name, config in (("dask, 2 worker processes", {}),
+                             ("dask, 2 worker processes, MALLOC_TRIM_THRESHOLD_ unset",
+                              untrimmed)):
+            with dask.config.set(config), LocalCluster(
+                    n_workers=2, threads_per_worker=1, processes=True,
+                    dashboard_address=None) as cluster, Client(cluster) as client:
+                throughput.update(through_zarr(recording, work, args.repeats,
+                                               {name: (client, None)}))
         tolerance = quality(recording, work / "verdalix.zarr")["max_error"]
         peer_figures = peers(recording, work, tolerance, args.repeats)
     finally:
@@ -294,6 +312,9 @@ def main():
             median("dask, 2 threads", kind) / median("dask, 1 thread", kind))
         derived[f"{kind}: 2 worker processes / 1 thread"] = (
             median("dask, 2 worker processes", kind) / median("dask, 1 thread", kind))
+        derived[f"{kind}: 2 worker processes, MALLOC_TRIM_THRESHOLD_ unset / 1 thread"] = (
+            median("dask, 2 worker processes, MALLOC_TRIM_THRESHOLD_ unset", kind)
+            / median("dask, 1 thread", kind))
         derived[f"{kind}: direct 2 threads / 1 thread"] = (
             median("direct, 2 threads", kind) / median("direct, 1 thread", kind))
         derived[f"{kind}: zarr + dask overhead over direct, 1 thread (%)"] = 100 * (
