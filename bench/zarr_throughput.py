@@ -261,12 +261,18 @@ def plot(report, path):
         medians = [report["throughput"][n][kind]["median"] for n in names]
         low = [m - report["throughput"][n][kind]["min"] for m, n in zip(medians, names)]
         high = [report["throughput"][n][kind]["max"] - m for m, n in zip(medians, names)]
-        ax.bar(np.arange(len(names)) + offset, medians, width, yerr=[low, high], capsize=3,
-               label=kind)
-    ax.set_xticks(np.arange(len(names)), [n.replace(", ", "\n") for n in names])
+        bars = ax.bar(np.arange(len(names)) + offset, medians, width, yerr=[low, high],
+                      capsize=3, label=kind)
+        cores = [report["throughput"][n][kind]["cpu_per_wall"] for n in names]
+        ax.bar_label(bars, [f"{c:.2f}" for c in cores], padding=8, fontsize=7)
+    labels = [n.replace("MALLOC_TRIM_THRESHOLD_ unset", "no trim\nthreshold")
+              .replace("worker processes", "processes").replace(", ", "\n") for n in names]
+    ax.set_xticks(np.arange(len(names)), labels)
     ax.set_ylabel("MB/s of float32 samples")
-    ax.set_title(f"verdalix, {report['shape'][0]} x {report['shape'][1]} float32 "
-                 f"(median, bars: spread of {report['repeats']} runs)")
+    ax.set_ylim(top=1.2 * max(report["throughput"][n][k]["max"] for n in names
+                              for k in ("write", "read")))
+    ax.set_title(f"verdalix, {report['shape'][0]} x {report['shape'][1]} float32: median, "
+                 f"spread of {report['repeats']} runs, cores used above each bar", fontsize=10)
     ax.legend()
     fig.tight_layout()
     fig.savefig(path, dpi=110)
