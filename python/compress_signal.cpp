@@ -1,16 +1,13 @@
 // compress_signal(data, options=None): a 1-D float32 or float64 array ->
 // container bytes.
 #include <iterator>
-#include <memory>
-#include <span>
 
 #include "python/binding.hpp"
+#include "python/codec_work.hpp"
 #include "python/entry_functions.hpp"
 #include "python/errors.hpp"
 #include "python/numpy_api.hpp"
 #include "python/options_type.hpp"
-#include "src/compressor.hpp"
-#include "src/float_mode.hpp"
 
 namespace vdx::python {
 namespace {
@@ -58,35 +55,6 @@ bool check_layout(PyArrayObject* array) {
   return false;
 }
 
-PyObject* compressed(std::span<const float> samples, const CodecOptions& options) {
-  auto container = compress_samples(samples, options);
-  if (!container.ok()) {
-    raise_codec_error(container.error());
-    return nullptr;
-  }
-  const auto& bytes = container.value();
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                   static_cast<Py_ssize_t>(bytes.size()));
-}
-
-PyObject* compress_float64(const double* values, size_t count, const CodecOptions& options) {
-  // Refusals that need no samples come before the conversion buffer exists.
-  auto request = check_compress_request(count, options);
-  if (!request.ok()) {
-    raise_codec_error(request.error());
-    return nullptr;
-  }
-  // One pass into an exactly sized buffer, left uninitialised until then;
-  // each value rounds to nearest float32 (beyond range: infinity), keeping
-  // subnormal results whatever the caller's floating-point mode.
-  std::unique_ptr<float[]> converted = std::make_unique_for_overwrite<float[]>(count);
-  {
-    const IeeeFloatScope ieee;
-    for (size_t i = 0; i < count; ++i) converted[i] = static_cast<float>(values[i]);
-  }
-  return compressed(std::span<const float>(converted.get(), count), options);
-}
-
 PyObject* compress_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -99,12 +67,9 @@ PyObject* compress_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     SampleType type;
     if (!classify(bound[0], &array, &type)) return nullptr;
     if (!check_layout(array)) return nullptr;
-    const auto count = static_cast<size_t>(PyArray_SIZE(array));
-    if (type == SampleType::Float64) {
-      return compress_float64(static_cast<const double*>(PyArray_DATA(array)), count, options);
-    }
-    // float32 is read in place.
-    return compressed(std::span(static_cast<const float*>(PyArray_DATA(array)), count), options);
+    const SampleSource samples{PyArray_DATA(array), static_cast<size_t>(PyArray_SIZE(array)),
+                               type == SampleType::Float64};
+    return compress_to_bytes(samples, options, Gil::Hold);
   });
 }
 

@@ -4,10 +4,10 @@
 #include <span>
 
 #include "python/binding.hpp"
+#include "python/codec_work.hpp"
 #include "python/entry_functions.hpp"
 #include "python/errors.hpp"
 #include "python/slice_container.hpp"
-#include "src/decompressor.hpp"
 
 namespace vdx::python {
 namespace {
@@ -28,12 +28,9 @@ PyObject* decompress_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     }
     std::span container(reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(data)),
                         static_cast<size_t>(PyBytes_GET_SIZE(data)));
-    auto samples = decompress_container(container);
-    if (!samples.ok()) {
-      raise_codec_error(samples.error());
-      return nullptr;
-    }
-    return array_over_samples(std::move(samples).value());
+    auto samples = decompress_to_vector(container, Gil::Hold);
+    if (!samples) return nullptr;
+    return array_over_samples(std::move(*samples));
   });
 }
 

@@ -10,6 +10,8 @@ namespace {
 
 PyMethodDef native_methods[] = {
     read_header_def,
+    encode_def,
+    decode_def,
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,5 +14,7 @@ bool add_native_submodule(PyObject* package);
 
 // The functions of the submodule, one definition each in their own files.
 extern PyMethodDef read_header_def;
+extern PyMethodDef encode_def;
+extern PyMethodDef decode_def;
 
 }  // namespace vdx::python

@@ -111,13 +111,15 @@ export PYTHONPATH=$SITE
 # PYTHONMALLOC=malloc: objects come from malloc, where memcheck sees them,
 # not from pymalloc arenas. The tracemalloc growth test is left to the plain
 # run: under valgrind CPython's own caches grow past its margin. So is the
-# mypy check of the stubs, which runs no native code and takes minutes there.
+# mypy check of the stubs, which runs no native code and takes minutes there,
+# and so are tests that start worker processes (dask clusters).
 XML=$ROOT/$PY_BUILD/memcheck.xml
 set +e
 (cd tests/python && PYTHONMALLOC=malloc valgrind --tool=memcheck --xml=yes --xml-file="$XML" \
    --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
    --num-callers=50 "$PY" -m pytest -q -p no:cacheprovider \
-   -k "not thousands_of_calls_leak_nothing and not type_checkers" ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
+   -k "not thousands_of_calls_leak_nothing and not type_checkers" -m "not worker_processes" \
+   ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
 pytest_status=$?
 set -e
 [[ $pytest_status -eq 0 ]] || { echo "pytest under valgrind failed ($pytest_status)" >&2; exit 1; }
