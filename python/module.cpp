@@ -29,12 +29,12 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
   PyObject* all = PyDict_GetItemString(dict, "__all__");  // borrowed
   if (all == nullptr) {
     PyRef created(PyList_New(0));
-    if (!created || PyDict_SetItemString(dict, "__all__", created.get()) < 0) return false;
+    if (!created || !set_item_plain_key(dict, "__all__", created.get())) return false;
     all = created.get();  // the module dict keeps it alive
   }
   PyRef text(PyUnicode_FromString(name));
   if (!text || PyList_Append(all, text.get()) < 0) return false;
-  return PyModule_AddObjectRef(module, name, owned.get()) == 0;
+  return set_item_plain_key(dict, name, owned.get());
 }
 
 PyObject* new_function(PyMethodDef* def, PyObject* module) {
@@ -55,9 +55,11 @@ int verdalix_exec(PyObject* module) {
       return -1;
     }
     // Reachable by name so callers can catch it, but not part of __all__.
+    PyObject* dict = PyModule_GetDict(module);  // borrowed
     PyObject* panic = panic_exception_type();
-    if (panic == nullptr || PyModule_AddObjectRef(module, "PanicException", panic) < 0) return -1;
-    if (PyModule_AddStringConstant(module, "__version__", VERDALIX_VERSION) < 0) return -1;
+    if (panic == nullptr || !set_item_plain_key(dict, "PanicException", panic)) return -1;
+    PyRef version(PyUnicode_FromString(VERDALIX_VERSION));
+    if (!version || !set_item_plain_key(dict, "__version__", version.get())) return -1;
     return add_native_submodule(module) ? 0 : -1;
   });
 }

@@ -36,8 +36,8 @@ bool add_native_submodule(PyObject* package) {
   if (PyUnstable_Module_SetGIL(native.get(), Py_MOD_GIL_NOT_USED) < 0) return false;
 #endif
   PyObject* modules = PyImport_GetModuleDict();  // borrowed
-  if (PyDict_SetItemString(modules, "verdalix._native", native.get()) < 0) return false;
-  return PyModule_AddObjectRef(package, "_native", native.get()) == 0;
+  return set_item_plain_key(modules, "verdalix._native", native.get()) &&
+         set_item_plain_key(PyModule_GetDict(package), "_native", native.get());
 }
 
 }  // namespace vdx::python

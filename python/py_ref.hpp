@@ -35,4 +35,13 @@ class PyRef {
   PyObject* object_ = nullptr;
 };
 
+// dict[key] = value with a key that is not interned. CPython 3.13.0's
+// PyDict_SetItemString (and the PyModule_Add* calls built on it) makes a new
+// key an immortal interned string that is never freed, which memcheck
+// reports as lost; a plain key is released with the dict.
+inline bool set_item_plain_key(PyObject* dict, const char* key, PyObject* value) {
+  PyRef name(PyUnicode_FromString(key));
+  return name && PyDict_SetItem(dict, name.get(), value) == 0;
+}
+
 }  // namespace vdx::python
