@@ -277,20 +277,21 @@ def _not_improving(tried: list[Trial], t: Trial) -> bool:
 
 def finest(sig: Signal, methods: tuple[str, ...], coder: str | None) -> Trial:
     """The smallest error this signal gets: no cutoff, and the multiplier
-    raised from the largest power of two the codec's own choice would take
-    until the error stops falling."""
+    raised in quarter octaves from the largest power of two the codec's own
+    choice would take, until saturation makes the error jump."""
     best: Trial | None = None
     for method in methods:
         blob = verdalix.compress_signal(sig.x32, verdalix.CompressionOptions(method, 12))
         m = _native.read_header(blob)["multiplier"]
-        last: Trial | None = None
-        for _ in range(16):
+        for _ in range(48):
             t = sig.trial(method, 0, m, coder)
-            if t.saturated or (last is not None and t.error >= last.error):
+            if t.saturated or m >= _M_MAX:
                 break
-            last, m = t, m * 2 ** 0.25
-        if last is not None and (best is None or last.error < best.error):
-            best = last
+            if best is None or t.error < best.error:
+                best = t
+            elif t.error > 1.5 * best.error and best.method == method:
+                break
+            m *= 2 ** 0.25
     assert best is not None
     return best
 
@@ -359,21 +360,33 @@ def find(x32: npt.NDArray[np.float32], kind: str, target: float, method: str | N
                              e.slope, coder, slack, budget)
             if best is not None:
                 found.append(best)
+        if not found:
+            # The estimates can all miss where the error is flat in the
+            # multiplier (targets near what the mean alone gives).
+            best, _ = settle(whole, methods[0], 0, target, _first_guess(whole, target), -1.0,
+                             coder, slack, budget)
+            found += [best] if best is not None else []
     if found:
-        return polish(whole, min(found, key=lambda t: len(t.blob)), target, coder, budget)
+        return polish(whole, found, target, coder, budget)
     last_resort = finest(whole, methods, coder)
     if _passes(last_resort, target):
         return last_resort
     raise Unreachable(last_resort.error)
 
 
-def polish(sig: Signal, best: Trial, target: float, coder: str | None, budget: int) -> Trial:
-    """Slightly coarser multipliers while the budget lasts: near a target the
-    worst sample moves in steps, and a coarser multiplier can land lower."""
-    for j in range(1, 5):
-        if sig.spent[0] + sig.x32.size > budget:
-            break
-        t = sig.trial(best.method, best.threshold, best.multiplier * 2 ** (-j / 16), coder)
-        if _passes(t, target) and len(t.blob) < len(best.blob):
-            best = t
+def polish(sig: Signal, found: list[Trial], target: float, coder: str | None,
+           budget: int) -> Trial:
+    """Coarser multipliers, down to half an octave below each setting found
+    (smallest first), while the budget lasts: near a target the worst sample
+    moves in steps, so a coarser multiplier can land lower."""
+    found = sorted(found, key=lambda t: len(t.blob))
+    best = found[0]
+    for start in found:
+        for j in range(1, 13):
+            if sig.spent[0] + sig.x32.size > budget:
+                return best
+            t = sig.trial(start.method, start.threshold, start.multiplier * 2 ** (-j / 24),
+                          coder)
+            if _passes(t, target) and len(t.blob) < len(best.blob):
+                best = t
     return best

@@ -99,7 +99,7 @@ def compress(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
         fit = targets.fit_options(samples, method=args.method, coder=args.coder, **target)
         options, setting = fit.options, (
             f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
-            f"multiplier {fit.quant_multiplier:.9g}, coder {fit.coder}")
+            f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
     else:
         options = verdalix.CompressionOptions(
             method=args.method or "cdf97", scale=11 if args.scale is None else args.scale,
@@ -112,7 +112,7 @@ def compress(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
     header = _native.read_header(blob)
     if setting is None:
         setting = (f"{header['method']}, scale {header['scale']}, cutoff {args.cutoff or 'low'}, "
-                   f"multiplier {header['multiplier']:.9g}, coder {header['coder']}")
+                   f"multiplier {_f32(header['multiplier'])}, coder {header['coder']}")
     print(f"{args.input} -> {args.output}: {samples.size} samples, {len(blob)} bytes, "
           f"ratio {4 * samples.size / len(blob):.2f}")
     print(f"max_error {peak:.6g}, rms_error {rms:.6g}, prd {prd:.6g}%")
@@ -120,7 +120,10 @@ def compress(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
 
 
 def decompress(args: argparse.Namespace) -> None:
-    samples = verdalix.decompress_signal(args.input.read_bytes())
+    try:
+        samples = verdalix.decompress_signal(args.input.read_bytes())
+    except ValueError as e:
+        raise Failure(f"{args.input}: {e}") from None
     if args.output.suffix.lower() == ".npy":
         np.save(args.output, samples, allow_pickle=False)
     else:
@@ -128,14 +131,19 @@ def decompress(args: argparse.Namespace) -> None:
     print(f"{args.input} -> {args.output}: {samples.size} samples")
 
 
+def _f32(value: float) -> str:
+    """The shortest text that reads back as the same float32."""
+    return str(np.float32(value))
+
+
 def info_lines(path: Path, h: dict[str, Any], size: int) -> list[str]:
     low, high, mean = float(h["min"]), float(h["max"]), float(h["mean"])
     count = int(h["sample_count"])
     # The header keeps the mean of the normalised samples, 0..1 of the range.
     signal_mean = low + mean * (high - low) if high > low else low
-    multiplier = f"{h['multiplier']:.9g}"
+    multiplier = _f32(h["multiplier"])
     if h["stored_multiplier"] != h["multiplier"]:
-        multiplier += f" (stored as {h['stored_multiplier']:.9g})"
+        multiplier += f" (stored as {_f32(h['stored_multiplier'])})"
     return [
         f"{path}:",
         f"  samples     {count}",
@@ -144,9 +152,9 @@ def info_lines(path: Path, h: dict[str, Any], size: int) -> list[str]:
         f"  scale       {h['scale']}",
         "  cutoff      not recorded in containers",
         f"  multiplier  {multiplier}",
-        f"  minimum     {low:.9g}",
-        f"  maximum     {high:.9g}",
-        f"  mean        {signal_mean:.9g}",
+        f"  minimum     {_f32(low)}",
+        f"  maximum     {_f32(high)}",
+        f"  mean        {_f32(signal_mean)}",
         f"  payload     {h['payload_length']} bytes ({size} with the header)",
         f"  ratio       {4 * count / size:.2f}",
         f"  version     {'.'.join(str(v) for v in h['version'])}",

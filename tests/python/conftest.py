@@ -47,3 +47,7 @@ def run_isolated(code, timeout=60):
                             text=True, timeout=timeout)
     assert result.returncode == 0, result.stderr
     return result.stdout.split()
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: long searches, left out of the valgrind run")
