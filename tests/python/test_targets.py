@@ -53,6 +53,12 @@ SIGNALS = {"tones": tones, "walk": walk, "steps": steps, "ecg": ecg,
            "non_finite": with_non_finite}
 
 
+def slow_but(*kept):
+    """Parameters marked slow (left out of the valgrind run) except those kept."""
+    return lambda values: [v if v in kept else pytest.param(v, marks=pytest.mark.slow)
+                           for v in values]
+
+
 def loose_and_tight(data, kind):
     """Targets a decade apart, in the units of each kind."""
     x = np.nan_to_num(np.asarray(data, np.float32), nan=0.0, posinf=1.0, neginf=0.0)
@@ -61,7 +67,7 @@ def loose_and_tight(data, kind):
     return [unit * 0.3, unit * 3]
 
 
-@pytest.mark.parametrize("name", SIGNALS)
+@pytest.mark.parametrize("name", slow_but("non_finite")(SIGNALS))
 @pytest.mark.parametrize("kind", KINDS)
 def test_container_meets_the_target_and_fit_reports_it(name, kind):
     data = SIGNALS[name](3000)
@@ -138,7 +144,7 @@ def finest_reported(call):
     return float(found.group(3))
 
 
-@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("kind", slow_but("prd")(KINDS))
 def test_unreachable_targets_name_the_finest_error_and_it_is_reachable(kind):
     data = walk(3000)
     best = finest_reported(lambda: targets.compress_within(data, **{kind: 0.0}))
@@ -177,6 +183,7 @@ def test_fit_is_immutable():
         fit.nbytes = 3  # type: ignore[misc]
 
 
+@pytest.mark.slow
 def test_long_signals_go_through_the_probe():
     data = tones(40000) + np.linspace(0, 3, 40000, dtype=np.float32)
     for kind, target in (("max_error", 0.02), ("prd", 0.5)):
