@@ -79,20 +79,24 @@ class Signal:
         self.x32 = x32
         # Samples compressed so far by this search, shared with its probe.
         self.spent = [0] if spent is None else spent
-        clean = np.nan_to_num(x32.astype(np.float64), nan=0.0, posinf=1.0, neginf=0.0)
+        clean = np.nan_to_num(x32.astype(np.float64), nan=0.0, posinf=1.0, neginf=0.0,
+                              copy=False)
         self.clean = clean
         self.range = float(np.float32(clean.max()) - np.float32(clean.min()))
-        centred = clean - clean.mean()
-        self.sum_sq = float(np.dot(centred, centred))
+        # One scratch buffer for every difference this search takes.
+        self._scratch = np.subtract(clean, clean.mean())
+        self.sum_sq = float(np.dot(self._scratch, self._scratch))
+        # What the mean alone leaves, before the scratch is reused.
+        self.mean_only_peak = float(max(self._scratch.max(), -self._scratch.min()))
         self.variance = self.sum_sq / clean.size if variance is None else variance
         self.exact = variance is None
         self.kind = kind
 
     def errors(self, y: npt.NDArray[np.float32]) -> tuple[float, float, float]:
         """max_error, rms_error and prd of a decoded copy."""
-        d = self.clean - y.astype(np.float64)
+        d = np.subtract(self.clean, y, out=self._scratch)
         sq = float(np.dot(d, d))
-        peak = float(np.max(np.abs(d)))
+        peak = float(max(d.max(), -d.min()))
         rms = math.sqrt(sq / d.size)
         if self.exact:
             prd = 0.0 if sq == 0.0 else (100.0 * math.sqrt(sq / self.sum_sq)
@@ -309,8 +313,7 @@ def _mean_only(whole: Signal, methods: tuple[str, ...], target: float,
     """Multiplier 0 stores only the mean, the smallest container there is;
     its error is known without compressing, so it is tried only when it
     might pass."""
-    d = whole.clean - whole.clean.mean()
-    predicted = {"max_error": float(np.max(np.abs(d))),
+    predicted = {"max_error": whole.mean_only_peak,
                  "rms_error": math.sqrt(whole.variance),
                  "prd": 100.0 if whole.sum_sq > 0 else 0.0}[whole.kind]
     if predicted > target * 1.01:
