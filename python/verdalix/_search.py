@@ -5,11 +5,12 @@ setting is (wavelet, threshold, multiplier). The error is close to inversely
 proportional to the multiplier and the size grows with it, so for one
 wavelet and threshold the best container is the one whose error is just
 within the target: a few secant steps on log(error) against log(multiplier)
-find it. Which wavelet and threshold win is decided on a probe (a few blocks
-spread over a long signal, so one compression costs little), then only the
-winner is refined on the whole signal. Every candidate, on the probe or the
-whole, is a real container that was decoded and measured: the container that
-is returned is one of them, so it meets the target by construction.
+find it. Which wavelet and threshold win is estimated on a probe (a few
+blocks spread over a long signal, so one compression costs little), then the
+best estimates are settled on the whole signal while a work budget lasts.
+Every candidate, on the probe or the whole, is a real container that was
+decoded and measured: the container that is returned is one of them, so it
+meets the target by construction.
 """
 
 from __future__ import annotations
@@ -251,7 +252,12 @@ def settle(sig: Signal, method: str, threshold: int, target: float, m: float, sl
         if hi < math.inf and hi / max(lo, 1e-300) < 1.0 + _CLOSE / 4:
             break
         slope = _local_slope(tried, slope)
-        m = _toward(t, target * (1.0 - slack / 2), slope)
+        if _passes(t, target):
+            m = _toward(t, target * (1.0 - slack / 2), slope)
+        else:
+            # Another failure costs a whole compression more: aim well inside,
+            # and never assume the error falls faster than the multiplier rises.
+            m = _toward(t, target * (1.0 - slack), max(slope, -1.0))
         if not lo < m < hi:
             m = math.sqrt(lo * hi) if lo > 0 and hi < math.inf else (
                 lo * 1.1 if hi == math.inf else hi / 2)
