@@ -43,10 +43,11 @@ _CLOSE = 0.025
 # Signals longer than twice this are searched on a probe of this many samples.
 PROBE_LENGTH = 16384
 _PROBE_BLOCKS = 4
-# Samples a search may compress: this many times the signal plus one Mi,
-# and at least the floor, which lets short signals be searched thoroughly.
+# Samples a search may compress: this many times the signal plus the extra,
+# which lets short signals be searched more thoroughly (a storage codec
+# fitting chunks of 64 Ki pays about fifteen compressions of each).
 _BUDGET_PER_SAMPLE = 2
-_BUDGET_FLOOR = 3 << 20
+_BUDGET_EXTRA = 1 << 20
 # Multipliers are kept where a float32 is exact enough and nothing overflows.
 _M_MIN = 2.0 ** -6
 _M_MAX = 2.0 ** 22
@@ -351,7 +352,7 @@ def find(x32: npt.NDArray[np.float32], kind: str, target: float, method: str | N
     mean_only = _mean_only(whole, methods, target, coder)
     if mean_only is not None:
         return mean_only
-    budget = max(_BUDGET_PER_SAMPLE * x32.size + (1 << 20), _BUDGET_FLOOR)
+    budget = _BUDGET_PER_SAMPLE * x32.size + _BUDGET_EXTRA
     if x32.size <= 2 * PROBE_LENGTH:
         probe, to_whole, slack = whole, 1.0, _CLOSE
     else:
