@@ -81,8 +81,9 @@ class Signal:
         self.x32 = x32
         # Samples compressed so far by this search, shared with its probe.
         self.spent = [0] if spent is None else spent
-        clean = np.nan_to_num(x32.astype(np.float64), nan=0.0, posinf=1.0, neginf=0.0,
-                              copy=False)
+        clean = x32.astype(np.float64)
+        if not np.isfinite(x32).all():  # rare, and three more passes
+            np.nan_to_num(clean, copy=False, nan=0.0, posinf=1.0, neginf=0.0)
         self.clean = clean
         self.range = float(np.float32(clean.max()) - np.float32(clean.min()))
         # One scratch buffer for every difference this search takes.
