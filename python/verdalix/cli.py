@@ -63,7 +63,10 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def read_samples(path: Path, dtype: str | None) -> npt.NDArray[np.float32] | npt.NDArray[np.float64]:
+Samples = npt.NDArray[np.float32] | npt.NDArray[np.float64]
+
+
+def read_samples(path: Path, dtype: str | None) -> Samples:
     if path.suffix.lower() == ".npy":
         try:
             array = np.load(path, allow_pickle=False)
@@ -96,23 +99,25 @@ def compress(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
         parser.error("--scale and --cutoff are chosen by the search when a target is given")
     samples = read_samples(args.input, args.dtype)
     if target:
-        fit = targets.fit_options(samples, method=args.method, coder=args.coder, **target)
-        options, setting = fit.options, (
-            f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
-            f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
+        # The search's own container, already decoded and measured.
+        fit, blob = targets._search_fit("compress", samples, target.get("max_error"),
+                                        target.get("rms_error"), target.get("prd"),
+                                        args.method, args.coder)
+        errors = (fit.max_error, fit.rms_error, fit.prd)
+        setting = (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
+                   f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
     else:
         options = verdalix.CompressionOptions(
             method=args.method or "cdf97", scale=11 if args.scale is None else args.scale,
             cutoff=args.cutoff or "low", coder=args.coder)
-        setting = None
-    blob = verdalix.compress_signal(samples, options)
-    args.output.write_bytes(blob)
-    x32 = np.ascontiguousarray(samples, dtype=np.float32)
-    peak, rms, prd = _search.Signal(x32, "prd").errors(verdalix.decompress_signal(blob))
-    header = _native.read_header(blob)
-    if setting is None:
+        blob = verdalix.compress_signal(samples, options)
+        x32 = np.ascontiguousarray(samples, dtype=np.float32)
+        errors = _search.Signal(x32, "prd").errors(verdalix.decompress_signal(blob))
+        header = _native.read_header(blob)
         setting = (f"{header['method']}, scale {header['scale']}, cutoff {args.cutoff or 'low'}, "
                    f"multiplier {_f32(header['multiplier'])}, coder {header['coder']}")
+    args.output.write_bytes(blob)
+    peak, rms, prd = errors
     print(f"{args.input} -> {args.output}: {samples.size} samples, {len(blob)} bytes, "
           f"ratio {4 * samples.size / len(blob):.2f}")
     print(f"max_error {peak:.6g}, rms_error {rms:.6g}, prd {prd:.6g}%")
