@@ -12,6 +12,7 @@ repeats).
     python bench/fit_quality.py                      # 64 Ki samples, every signal
     python bench/fit_quality.py --signals ecg --length 16384
     python bench/fit_quality.py --cost-only --length 1048576
+    python bench/fit_quality.py --length 1048576 --window 12   # local grid, long signals
 """
 
 from __future__ import annotations
@@ -52,11 +53,12 @@ def errors(x: np.ndarray, y: np.ndarray) -> tuple[float, float, float]:
     return float(np.max(np.abs(d))), (sq / d.size) ** 0.5, prd
 
 
-def grid(x: np.ndarray) -> list[tuple[str, int, str, float, int, float, float, float]]:
+def grid(x: np.ndarray, steps=GRID_STEPS
+         ) -> list[tuple[str, int, str, float, int, float, float, float]]:
     points = []
     for method in METHODS:
         for scale, cutoff in PAIRS:
-            for j in GRID_STEPS:
+            for j in steps:
                 m = 2.0 ** (j / 8)
                 options = verdalix.CompressionOptions(method, scale, cutoff, quant_multiplier=m)
                 blob = verdalix.compress_signal(x, options)
@@ -119,12 +121,37 @@ def quality(name: str, x: np.ndarray, cache: Path) -> list[dict]:
     return rows
 
 
+def local_quality(name: str, x: np.ndarray, span: int) -> list[dict]:
+    """For long signals, where the whole grid is too slow: the grid only
+    within `span` eighths of an octave of the fitted multiplier, for two
+    targets. A lower bound on what the full grid would find is not given;
+    what this shows is whether a neighbouring setting does better."""
+    rows = []
+    for kind, target in targets_of(x)[3::7]:
+        col = {"max_error": 5, "prd": 7}[kind]
+        fit = targets.fit_options(x, **{kind: target})
+        centre = round(8 * np.log2(fit.quant_multiplier))
+        points = grid(x, range(centre - span, centre + span + 1))
+        best = min((p for p in points if p[col] <= target), key=lambda p: p[4])
+        rows.append({"signal": name, "kind": kind, "target": target, "nbytes": fit.nbytes,
+                     "meets": getattr(fit, kind) <= target,
+                     "setting": f"{fit.method} s{fit.scale} {fit.cutoff} "
+                                f"m={fit.quant_multiplier:.4g}",
+                     "grid_nbytes": best[4], "vs_grid": fit.nbytes / best[4],
+                     "grid_setting": f"{best[0]} s{best[1]} {best[2]} m={best[3]:.4g}",
+                     "window_octaves": span / 8})
+    return rows
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--length", type=int, default=64 * 1024)
     parser.add_argument("--signals", nargs="*")
     parser.add_argument("--cost-only", action="store_true")
     parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--window", type=int, default=0,
+                        help="grid only this many eighths of an octave around the fit "
+                             "(for long signals), two targets per signal")
     parser.add_argument("--out", type=Path, default=Path("build/fit-quality"),
                         help="where the rows go (JSON and Markdown)")
     parser.add_argument("--cache", type=Path, default=Path("build/fit-quality"),
@@ -147,13 +174,17 @@ def main() -> int:
                        **cost(x, kind, target, args.repeats)}
                 rows.append(row)
                 print(json.dumps(row), flush=True)
+        elif args.window:
+            for row in local_quality(source.name, x, args.window):
+                rows.append(row)
+                print(json.dumps(row), flush=True)
         else:
             for row in quality(source.name, x, args.cache):
                 rows.append(row)
                 print(json.dumps(row), flush=True)
-    name = "fit_cost" if args.cost_only else "fit_quality"
+    name = "fit_cost" if args.cost_only else "fit_local" if args.window else "fit_quality"
     (args.out / f"{name}_{args.length}.json").write_text(json.dumps(rows, indent=1) + "\n")
-    if not args.cost_only:
+    if not args.cost_only and not args.window:
         (args.out / f"{name}_{args.length}.md").write_text(markdown(rows, args.length))
     return 0
 
