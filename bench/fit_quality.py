@@ -121,13 +121,16 @@ def quality(name: str, x: np.ndarray, cache: Path) -> list[dict]:
     return rows
 
 
-def local_quality(name: str, x: np.ndarray, span: int) -> list[dict]:
+def local_quality(name: str, x: np.ndarray, span: int, kinds: list[str] | None
+                  ) -> list[dict]:
     """For long signals, where the whole grid is too slow: the grid only
     within `span` eighths of an octave of the fitted multiplier, for two
     targets. A lower bound on what the full grid would find is not given;
     what this shows is whether a neighbouring setting does better."""
     rows = []
     for kind, target in targets_of(x)[3::7]:
+        if kinds and kind not in kinds:
+            continue
         col = {"max_error": 5, "prd": 7}[kind]
         fit = targets.fit_options(x, **{kind: target})
         centre = round(8 * np.log2(fit.quant_multiplier))
@@ -149,6 +152,7 @@ def main() -> int:
     parser.add_argument("--signals", nargs="*")
     parser.add_argument("--cost-only", action="store_true")
     parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--kinds", nargs="*", help="only these targets (with --window)")
     parser.add_argument("--window", type=int, default=0,
                         help="grid only this many eighths of an octave around the fit "
                              "(for long signals), two targets per signal")
@@ -175,7 +179,7 @@ def main() -> int:
                 rows.append(row)
                 print(json.dumps(row), flush=True)
         elif args.window:
-            for row in local_quality(source.name, x, args.window):
+            for row in local_quality(source.name, x, args.window, args.kinds):
                 rows.append(row)
                 print(json.dumps(row), flush=True)
         else:
