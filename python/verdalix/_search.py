@@ -43,6 +43,10 @@ _CLOSE = 0.025
 # Signals longer than twice this are searched on a probe of this many samples.
 PROBE_LENGTH = 16384
 _PROBE_BLOCKS = 4
+# Beyond this many probes' length, a max_error estimate with a cutoff counts
+# as this much larger, per doubling of the length, when settings are ranked.
+_LONG_FOR_PROBE = 16
+_CUTOFF_HANDICAP = 0.03
 # Samples a search may compress: this many times the signal plus the extra,
 # which lets short signals be searched more thoroughly (a storage codec
 # fitting chunks of 64 Ki pays about fifteen compressions of each).
@@ -364,7 +368,7 @@ def find(x32: npt.NDArray[np.float32], kind: str, target: float, method: str | N
         slack = 2 * _CLOSE
     found: list[Trial] = []
     if target > 0.0:
-        for e in estimates(probe, methods, target, coder):
+        for e in _ranked(estimates(probe, methods, target, coder), kind, x32.size):
             if found and whole.spent[0] + 2 * x32.size > budget:
                 break
             best, _ = settle(whole, e.method, e.threshold, target, e.multiplier * to_whole,
@@ -383,6 +387,17 @@ def find(x32: npt.NDArray[np.float32], kind: str, target: float, method: str | N
     if _passes(last_resort, target):
         return last_resort
     raise Unreachable(last_resort.error)
+
+
+def _ranked(found: list[Estimate], kind: str, n: int) -> list[Estimate]:
+    """Estimates by size, with cutoff thresholds handicapped for the worst
+    sample of a much longer signal: zeroed coefficients leave a longer tail
+    of errors, which grows more from the probe to the whole than the errors
+    of plain quantisation do."""
+    if kind != "max_error" or n < _LONG_FOR_PROBE * PROBE_LENGTH:
+        return found
+    handicap = 1.0 + _CUTOFF_HANDICAP * math.log2(n / PROBE_LENGTH)
+    return sorted(found, key=lambda e: e.nbytes * (handicap if e.threshold > 0 else 1.0))
 
 
 def polish(sig: Signal, found: list[Trial], target: float, coder: str | None,
