@@ -25,6 +25,7 @@ import numpy as np
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import cpp_figures  # noqa: E402
+import fitted  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
 import runs  # noqa: E402
@@ -145,6 +146,32 @@ def run_speed(plan: runs.Plan, source: signals.Source, length: int, usable, stor
     return records
 
 
+def run_fitted(plan: runs.Plan, available: list[signals.Source], usable, bar) -> dict:
+    found: dict[str, list] = {"comparisons": [], "cost": []}
+    for source in available:
+        bar.set_postfix_str(f"{source.name} fitted")
+        found["comparisons"] += fitted.comparison_rows(
+            source.name, source.make(plan.fitted_length), usable)
+        found["cost"] += fitted.cost_rows(source.name, source.make(plan.fitted_cost_length))
+        bar.update()
+    return found
+
+
+def fitted_only(args, plan: runs.Plan, available: list[signals.Source], usable) -> int:
+    """Only the fitted rows, merged into the results already in --out."""
+    path = args.out / "results.json"
+    results = json.loads(path.read_text())
+    bar = progress(len(available), args.quiet)
+    new = run_fitted(plan, available, usable, bar)
+    bar.close()
+    done = {s.name for s in available}
+    old = results.get("fitted", {"comparisons": [], "cost": []})
+    results["fitted"] = {k: [r for r in old[k] if r["signal"] not in done] + new[k] for k in new}
+    path.write_text(json.dumps(results, indent=1) + "\n")
+    report.write_markdown(results, args.out / "results.md")
+    return 0
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="a run of about a minute")
@@ -157,6 +184,9 @@ def main(argv: list[str] | None = None) -> int:
                              "bench/bench_wavelet")
     parser.add_argument("--signals", nargs="*", help="only these signals")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--fitted-only", action="store_true",
+                        help="run only verdalix.targets against the peers' targets and merge "
+                             "the rows into the results already in --out")
     args = parser.parse_args(argv)
 
     plan = runs.QUICK if args.quick else runs.FULL
@@ -176,13 +206,16 @@ def main(argv: list[str] | None = None) -> int:
         except Exception as e:
             skipped[source.name] = f"{type(e).__name__}: {e}"
 
+    if args.fitted_only:
+        return fitted_only(args, plan, available, usable)
+
     def speed_lengths(source: signals.Source) -> list[int]:
         return [n for n in plan.speed_lengths
                 if n <= plan.full_speed_up_to or plan.speed_signals_long is None
                 or source.name in plan.speed_signals_long]
 
     steps = sum(len(plan.sweep_methods) * len(plan.sweep_cutoffs) * len(runs.SCALES) + 1
-                + len(speed_lengths(s)) for s in available) + 2
+                + len(speed_lengths(s)) + 1 for s in available) + 2
     bench_codec = cpp_figures.binary(args.cpp_build, "bench_codec")
     started = time.time()
     records: list[runs.Record] = []
@@ -196,6 +229,7 @@ def main(argv: list[str] | None = None) -> int:
                 bar.set_postfix_str(f"{source.name} {length}")
                 records += run_speed(plan, source, length, usable, store)
                 bar.update()
+        fitted_rows = run_fitted(plan, available, usable, bar)
         bar.set_postfix_str("transforms")
         transform_rows = transforms.compare(args.cpp_build, quick=args.quick)
         bar.update()
@@ -225,6 +259,7 @@ def main(argv: list[str] | None = None) -> int:
         "records": [r.as_dict() for r in records],
         "transforms": transform_rows,
         "cpp_codec": cpp_rows,
+        "fitted": fitted_rows,
     }
     (args.out / "results.json").write_text(json.dumps(results, indent=1) + "\n")
     report.write_all(results, args.out)

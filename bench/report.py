@@ -236,6 +236,40 @@ def sweep_section(records: list[dict]) -> list[str]:
                           "ZFP PRD %", "ZFP @PRD", "SZ3 ratio", "SZ3 PRD %", "SZ3 @PRD"], rows)
 
 
+def fitted_section(found: dict | None) -> list[str]:
+    """verdalix.targets against the peers' own targets, and what the search costs."""
+    if not found:
+        return []
+    lines = []
+    rows = [[r["signal"], r["target"], r["value"], r["peer"], r["peer_bound"],
+             r["verdalix"]["ratio"], r["other"]["ratio"],
+             r["verdalix"]["ratio"] / r["other"]["ratio"],
+             r["verdalix"]["max_error"], r["other"]["max_error"],
+             r["verdalix"]["prd"], r["other"]["prd"], r["verdalix"]["setting"]]
+            for r in found["comparisons"]]
+    if rows:
+        length = length_name(found["comparisons"][0]["length"])
+        lines += [f"## Fitted to the peers' targets ({length} samples)", "",
+                  "`verdalix.targets.compress_within` given the peer's own kind of target: "
+                  "max_error = the absolute bound of SZ3 (absolute mode) and ZFP (accuracy "
+                  "mode); prd = a normalised PRD (100·sqrt(Σ(x−y)²/Σ(x−mean x)²)), the "
+                  "peer's bound bisected until its PRD is just within it. \"ratio ×\" is "
+                  "verdalix's ratio over the peer's.", ""]
+        lines += table(["signal", "target", "value", "peer", "peer bound", "verdalix ratio",
+                        "peer ratio", "ratio ×", "verdalix max err", "peer max err",
+                        "verdalix PRD %", "peer PRD %", "verdalix setting"], rows)
+    cost = [[r["signal"], length_name(r["length"]), r["target"], r["value"],
+             r["within_s"] * 1e3, r["plain_s"] * 1e3, r["ratio"],
+             f"{fmt(r['ratio_min'])}–{fmt(r['ratio_max'])}"] for r in found["cost"]]
+    if cost:
+        lines += ["Cost of the search: `compress_within` against one `compress_signal` at "
+                  "default options on the same samples, alternating (median of the "
+                  "per-pair ratios and their range).", ""]
+        lines += table(["signal", "length", "target", "value", "compress_within ms",
+                        "compress_signal ms", "time ×", "range"], cost)
+    return lines
+
+
 def transforms_section(rows: list[dict]) -> list[str]:
     lines = ["## Transform speed (1 Mi samples, full decomposition)", "",
              "PyWavelets `wavedec`/`waverec` (mode periodization) against the codec's "
@@ -308,6 +342,7 @@ def write_markdown(results: dict, path: Path) -> None:
         lines += [f"## Throughput and size, {length_name(length)} samples", ""]
         lines += table(SPEED_HEADER, speed_rows(pick(records, block="speed", length=length)))
     lines += sweep_section(records)
+    lines += fitted_section(results.get("fitted"))
     lines += transforms_section(results["transforms"])
     lines += cpp_section(results["cpp_codec"])
     lines += ["Plots: `rd_<signal>.png` (ratio against PRD), `throughput_1mi.png`.", ""]

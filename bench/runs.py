@@ -29,11 +29,14 @@ class Plan:
     time_budget: float         # seconds of timing per measurement, at least 5 runs
     signals: list[str] | None  # None: every signal
     speed_signals_long: list[str] | None  # signals run beyond full_speed_up_to
+    fitted_length: int = 64 * KI  # verdalix.targets against the peers' own targets
+    fitted_cost_length: int = MI  # compress_within time over compress_signal
 
 
 QUICK = Plan(sweep_length=16 * KI, sweep_methods=["cdf97"], sweep_cutoffs=["low"],
              speed_lengths=[KI, 64 * KI, MI], full_speed_up_to=64 * KI, time_budget=0.02,
-             signals=None, speed_signals_long=["scipy_ecg", "ecg"])
+             signals=None, speed_signals_long=["scipy_ecg", "ecg"], fitted_length=16 * KI,
+             fitted_cost_length=64 * KI)
 FULL = Plan(sweep_length=64 * KI, sweep_methods=METHODS, sweep_cutoffs=CUTOFFS,
             speed_lengths=[KI, 64 * KI, MI, 16 * MI], full_speed_up_to=MI, time_budget=0.25,
             signals=None, speed_signals_long=None)

@@ -118,8 +118,8 @@ set +e
 (cd tests/python && PYTHONMALLOC=malloc valgrind --tool=memcheck --xml=yes --xml-file="$XML" \
    --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
    --num-callers=50 "$PY" -m pytest -q -p no:cacheprovider \
-   -k "not thousands_of_calls_leak_nothing and not type_checkers" -m "not worker_processes" \
-   ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
+   -k "not thousands_of_calls_leak_nothing and not type_checkers" \
+   -m "not worker_processes and not slow" ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
 pytest_status=$?
 set -e
 [[ $pytest_status -eq 0 ]] || { echo "pytest under valgrind failed ($pytest_status)" >&2; exit 1; }

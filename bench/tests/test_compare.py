@@ -12,7 +12,8 @@ pytestmark = pytest.mark.skipif(peers.availability()["verdalix"] is not None,
 
 TINY = runs.Plan(sweep_length=4 * signals.KI, sweep_methods=["cdf97"], sweep_cutoffs=["low"],
                  speed_lengths=[signals.KI, 8 * signals.KI], full_speed_up_to=signals.KI,
-                 time_budget=0.0, signals=None, speed_signals_long=None)
+                 time_budget=0.0, signals=None, speed_signals_long=None,
+                 fitted_length=4 * signals.KI, fitted_cost_length=4 * signals.KI)
 
 
 def test_a_whole_run_writes_every_figure(tmp_path, monkeypatch):
@@ -61,4 +62,12 @@ def test_a_whole_run_writes_every_figure(tmp_path, monkeypatch):
                 assert r["max_abs_error"] == 0.0
     text = (tmp_path / "results.md").read_text()
     assert "## Throughput and size, 8 Ki samples" in text
+    # The fitted rows: the container always within the target it was given.
+    fitted = results["fitted"]
+    assert {r["signal"] for r in fitted["cost"]} == {"random_walk", "steps"}
+    for r in fitted["comparisons"]:
+        assert r["peer"] != "sz3"
+        kind = r["target"] if r["target"] == "prd" else "max_error"
+        assert r["verdalix"][kind] <= r["value"] and r["other"][kind] <= r["value"] * 1.0001
+    assert "## Fitted to the peers' targets (4 Ki samples)" in text
     assert "sz3 (ImportError: pretend pysz is missing)" in text

@@ -53,3 +53,4 @@ def pytest_configure(config):
     config.addinivalue_line(
         "markers", "worker_processes: starts worker processes (a dask cluster); "
         "left out of the valgrind run")
+    config.addinivalue_line("markers", "slow: long searches, left out of the valgrind run")

@@ -104,6 +104,31 @@ def test_type_checkers_see_the_stubs(tmp_path):
     assert status == 1 and "compress_signal" in stdout, stdout
 
 
+def test_type_checkers_see_the_targets_and_the_command(tmp_path):
+    mypy_api = pytest.importorskip("mypy.api")
+    snippet = tmp_path / "snippet.py"
+    snippet.write_text(textwrap.dedent("""
+        import numpy as np
+        import verdalix
+        from verdalix import cli
+        from verdalix.targets import Fit, compress_within, fit_options
+
+        x = np.zeros(64, np.float64)
+        fit: Fit = fit_options(x, prd=1.0, method="db4")
+        options: verdalix.CompressionOptions = fit.options
+        sizes: list[int] = [fit.nbytes, fit.scale]
+        errors: list[float] = [fit.max_error, fit.rms_error, fit.prd, fit.quant_multiplier]
+        blob: bytes = compress_within(x, max_error=0.5, coder="deflate")
+        status: int = cli.main(["info", "a.vdx"])
+        """))
+    stdout, stderr, status = mypy_api.run(
+        ["--strict", "--no-incremental", "--python-executable", sys.executable, str(snippet)])
+    assert status == 0, stdout + stderr
+    snippet.write_text("from verdalix.targets import fit_options\nfit_options([1.0], prd='x')\n")
+    stdout, _, status = mypy_api.run(["--strict", "--no-incremental", str(snippet)])
+    assert status == 1 and "fit_options" in stdout, stdout
+
+
 def test_native_submodule_survives_a_fresh_import():
     assert run_isolated("""
         import sys, verdalix._native
