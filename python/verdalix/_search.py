@@ -118,11 +118,13 @@ class Signal:
         scale, cutoff = setting_for(threshold, m32)
         options = verdalix.CompressionOptions(method=method, scale=scale, cutoff=cutoff,
                                               coder=coder, quant_multiplier=m32)
-        blob = verdalix.compress_signal(self.x32, options)
+        # The chunk calls: compress_signal's and decompress_signal's work with
+        # the GIL released, so searches in several threads run in parallel.
+        blob = _native.encode(self.x32, options)
         self.spent[0] += self.x32.size
         # A codec that lowers a saturating multiplier records the one it used.
         saturated = _native.read_header(blob)["multiplier"] != m32
-        errors = self.errors(verdalix.decompress_signal(blob))
+        errors = self.errors(_native.decode(blob))
         return Trial(method, threshold, m32, blob, errors, errors[KINDS.index(self.kind)],
                      saturated)
 

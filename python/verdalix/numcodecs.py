@@ -1,6 +1,8 @@
 """verdalix as a numcodecs codec (zarr format 2, and anything else that takes
 numcodecs codecs): ``Verdalix(method=..., scale=..., cutoff=..., coder=...,
-quant_multiplier=...)``, registered under the id "verdalix"."""
+quant_multiplier=...)``, or ``Verdalix(max_error=...)`` (or ``rms_error``,
+``prd``) to fit every chunk to an error target; registered under the id
+"verdalix"."""
 from __future__ import annotations
 
 from typing import Any
@@ -16,7 +18,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 from verdalix import _native
-from verdalix._codec_config import validated
+from verdalix._codec_config import TARGETS, encode_chunk, validated
 
 __all__ = ["Verdalix"]
 
@@ -31,25 +33,35 @@ class Verdalix(Codec):  # type: ignore[misc]
     ``numcodecs.AsType(encode_dtype="f4", decode_dtype="f8")`` in front.
     Encoding and decoding release the GIL; a chunk must not be written by
     another thread while it is being encoded.
+
+    With a target (``max_error``, ``rms_error`` or ``prd``, as in
+    ``verdalix.targets``) instead of ``scale``, ``cutoff`` and
+    ``quant_multiplier``, each chunk is compressed to the smallest container
+    found whose decoded samples meet it (``method`` and ``coder``, when
+    given, are kept fixed); the target is part of the configuration.
     """
 
     codec_id = "verdalix"
 
-    def __init__(self, method: Any = "cdf97", scale: Any = 11, cutoff: Any = "low",
-                 coder: Any = None, quant_multiplier: Any = None) -> None:
-        config, _ = validated(method, scale, cutoff, coder, quant_multiplier)
-        self.method: str = config["method"]
+    def __init__(self, method: Any = None, scale: Any = 11, cutoff: Any = "low",
+                 coder: Any = None, quant_multiplier: Any = None, max_error: Any = None,
+                 rms_error: Any = None, prd: Any = None) -> None:
+        config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
+                              rms_error, prd)
+        self.method: str | None = config["method"]
         self.scale: int = config["scale"]
         self.cutoff: str = config["cutoff"]
         self.coder: str | None = config["coder"]
         self.quant_multiplier: float | None = config["quant_multiplier"]
+        # The target is an attribute (so in get_config) only when given.
+        for kind in TARGETS:
+            if kind in config:
+                setattr(self, kind, config[kind])
 
     def encode(self, buf: Any) -> bytes:
-        # Options are rebuilt per chunk (microseconds) rather than kept, so the
-        # codec pickles as its plain configuration for dask's workers.
-        options = validated(self.method, self.scale, self.cutoff, self.coder,
-                            self.quant_multiplier)[1]
-        return _native.encode(ensure_ndarray_like(buf), options)
+        config = self.get_config()
+        del config["id"]
+        return encode_chunk(ensure_ndarray_like(buf), config)
 
     def decode(self, buf: Any, out: Any = None) -> Any:
         if out is None:

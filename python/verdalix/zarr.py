@@ -1,6 +1,7 @@
 """verdalix as a zarr format 3 array-to-bytes codec, registered under the name
 "verdalix": ``zarr.create_array(..., serializer=Verdalix(), compressors=None)``,
-or the inner codec of zarr's sharding codec."""
+or the inner codec of zarr's sharding codec. ``Verdalix(max_error=...)`` (or
+``rms_error``, ``prd``) fits every chunk to an error target."""
 from __future__ import annotations
 
 import asyncio
@@ -19,7 +20,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 from verdalix import _native
-from verdalix._codec_config import validated
+from verdalix._codec_config import TARGETS, encode_chunk, validated
 
 if TYPE_CHECKING:
     from typing import Self
@@ -41,25 +42,40 @@ class Verdalix(ArrayBytesCodec):
     for its C-order flattening as float32; float64 arrays read back as the
     float32 values widened. Encoding and decoding release the GIL; a chunk
     must not be written by another thread while it is being encoded.
+
+    With a target (``max_error``, ``rms_error`` or ``prd``, as in
+    ``verdalix.targets``) instead of ``scale``, ``cutoff`` and
+    ``quant_multiplier``, each chunk is compressed to the smallest container
+    found whose decoded samples meet it, so the array keeps that bound on
+    every chunk; ``method`` and ``coder``, when given, are kept fixed.
     """
 
     is_fixed_size = False
 
-    method: str = "cdf97"
+    method: str | None = "cdf97"
     scale: int = 11
     cutoff: str = "low"
     coder: str | None = None
     quant_multiplier: float | None = None
+    max_error: float | None = None
+    rms_error: float | None = None
+    prd: float | None = None
 
-    def __init__(self, *, method: Any = "cdf97", scale: Any = 11, cutoff: Any = "low",
-                 coder: Any = None, quant_multiplier: Any = None) -> None:
-        config, _ = validated(method, scale, cutoff, coder, quant_multiplier)
+    def __init__(self, *, method: Any = None, scale: Any = 11, cutoff: Any = "low",
+                 coder: Any = None, quant_multiplier: Any = None, max_error: Any = None,
+                 rms_error: Any = None, prd: Any = None) -> None:
+        config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
+                              rms_error, prd)
         for key, value in config.items():
             object.__setattr__(self, key, value)
 
     def _configuration(self) -> dict[str, Any]:
-        return {"method": self.method, "scale": self.scale, "cutoff": self.cutoff,
-                "coder": self.coder, "quant_multiplier": self.quant_multiplier}
+        config = {"method": self.method, "scale": self.scale, "cutoff": self.cutoff,
+                  "coder": self.coder, "quant_multiplier": self.quant_multiplier}
+        # A target is recorded only when given, so plain metadata stays as it was.
+        config.update({kind: getattr(self, kind) for kind in TARGETS
+                       if getattr(self, kind) is not None})
+        return config
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> Self:
@@ -76,9 +92,7 @@ class Verdalix(ArrayBytesCodec):
 
     def _encode_sync(self, chunk_array: NDBuffer, chunk_spec: ArraySpec) -> Buffer | None:
         samples = np.ascontiguousarray(chunk_array.as_numpy_array())
-        # Options are rebuilt per chunk (microseconds) rather than kept, so the
-        # codec pickles as its plain fields for dask's workers.
-        blob = _native.encode(samples, validated(**self._configuration())[1])
+        blob = encode_chunk(samples, self._configuration())
         return chunk_spec.prototype.buffer.from_bytes(blob)
 
     def _decode_sync(self, chunk_bytes: Buffer, chunk_spec: ArraySpec) -> NDBuffer:

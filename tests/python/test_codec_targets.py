@@ -1,0 +1,78 @@
+"""Storage codecs fitted to an error target: the target in the configuration,
+each chunk's container the search's for that chunk, the bound kept on every
+chunk of a stored array, and the refusals of mixed or malformed settings."""
+import json
+
+import numpy as np
+import pytest
+
+zarr = pytest.importorskip("zarr")
+numcodecs = pytest.importorskip("numcodecs")
+
+from verdalix import decompress_signal
+from verdalix import numcodecs as vnumcodecs
+from verdalix import targets
+from verdalix import zarr as vzarr
+from verdalix._native import read_header
+from conftest import raised, signal
+
+
+def test_target_configs_round_trip_and_plain_ones_stay_as_they_were():
+    codec = vnumcodecs.Verdalix(max_error=0.02, coder="arans")
+    config = json.loads(json.dumps(codec.get_config()))
+    assert (config["max_error"], config["coder"], config["method"]) == (0.02, "arans", None)
+    assert numcodecs.get_codec(config) == codec != vnumcodecs.Verdalix(max_error=0.03)
+    assert "max_error" not in vnumcodecs.Verdalix().get_config()
+    assert vnumcodecs.Verdalix().get_config()["method"] == "cdf97"
+    v3 = vzarr.Verdalix(prd=2.5, method="db4")
+    assert v3.to_dict()["configuration"]["prd"] == 2.5
+    assert vzarr.Verdalix.from_dict(v3.to_dict()) == v3
+    assert "prd" not in vzarr.Verdalix().to_dict()["configuration"]
+
+
+@pytest.mark.parametrize("codec_type", [vnumcodecs.Verdalix, vzarr.Verdalix])
+def test_mixed_or_malformed_targets_are_refused(codec_type):
+    raised(TypeError, codec_type, max_error=0.1, prd=1.0,
+           message="Verdalix() takes one target, but max_error and prd were given")
+    raised(TypeError, codec_type, max_error=0.1, scale=9,
+           message="Verdalix() takes a target (max_error) instead of scale, cutoff and "
+                   "quant_multiplier, not both")
+    raised(TypeError, codec_type, rms_error=0.1, quant_multiplier=100.0)
+    raised(ValueError, codec_type, prd=-1.0)
+    raised(ValueError, codec_type, max_error=float("nan"))
+    with pytest.raises(ValueError, match="Unknown method"):
+        codec_type(max_error=0.1, method="haar")
+
+
+def test_a_chunk_is_fitted_like_compress_within():
+    chunk = signal(6000, seed=3).reshape(2, 3000)
+    codec = vnumcodecs.Verdalix(max_error=0.01, method="cdf53")
+    blob = codec.encode(chunk)
+    assert blob == targets.compress_within(chunk.ravel(), max_error=0.01, method="cdf53")
+    assert read_header(blob)["method"] == "cdf53"
+    assert np.abs(decompress_signal(blob) - chunk.ravel()).max() <= 0.01
+    assert codec.encode(chunk.astype(np.float64)) == blob
+    raised(TypeError, codec.encode, np.arange(10, dtype=np.int16),
+           message="verdalix encodes float32 or float64 samples, not int16")
+    raised(ValueError, codec.encode, np.zeros((4, 4), np.float32)[:, ::2])
+    with pytest.raises(ValueError, match="no setting reaches"):
+        vnumcodecs.Verdalix(max_error=0.0).encode(chunk)
+
+
+@pytest.mark.parametrize("fmt", [2, 3])
+def test_every_stored_chunk_keeps_the_bound(tmp_path, fmt):
+    bound = 0.005
+    data = signal(20000, seed=5).reshape(2, 10000) * np.float32(3.0)
+    if fmt == 3:
+        array = zarr.create_array(tmp_path / "a.zarr", shape=data.shape, chunks=(1, 4096),
+                                  dtype="f4", serializer=vzarr.Verdalix(max_error=bound),
+                                  compressors=None)
+    else:
+        array = zarr.create_array(tmp_path / "a.zarr", shape=data.shape, chunks=(1, 4096),
+                                  dtype="f4", zarr_format=2,
+                                  compressors=vnumcodecs.Verdalix(max_error=bound))
+    array[:] = data
+    back = zarr.open_array(tmp_path / "a.zarr", mode="r")[:]
+    assert np.abs(back - data).max() <= bound
+    # Tighter than the plain default would be, and not lossless.
+    assert 0.0 < np.abs(back - data).max()
