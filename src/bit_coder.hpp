@@ -57,6 +57,11 @@ struct ProbabilityUpdates {
 };
 inline constexpr ProbabilityUpdates kProbabilityUpdates;
 
+// BitModel::next(p, bit) by one load.
+inline uint32_t updated_probability(uint32_t p, unsigned bit) {
+  return kProbabilityUpdates.next[(bit << kProbBits) | p];
+}
+
 // Exact x / f without a division: M[f] = floor(2^64 / f) + 1 (for a power
 // of two, 2^64 / f exactly) gives q = hi64(x·M[f]) = floor(x / f) for every
 // 32-bit x and 2 <= f < 4096. With e = M·f - 2^64 in [0, f],
@@ -141,6 +146,47 @@ class RansBitEncoder {
   size_t reserved_end_ = 0;  // for the check in commit()
 };
 
+// bit = a >= b; when it is set, v takes v1 (and w takes w1). Conditional
+// moves on the flags of the one compare: a decision is as unpredictable as
+// the data, so a branch on it would mispredict that often.
+inline unsigned pick_if_at_least(uint32_t a, uint32_t b, uint32_t& v, uint32_t v1) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  unsigned bit = 0;
+  __asm__(
+      "cmpl %[b], %[a]\n\t"
+      "setae %b[bit]\n\t"
+      "cmovael %[v1], %[v]"
+      : [v] "+r"(v), [bit] "+r"(bit)
+      : [a] "r"(a), [b] "r"(b), [v1] "r"(v1)
+      : "cc");
+  return bit;
+#else
+  const unsigned bit = a >= b;
+  v = bit ? v1 : v;
+  return bit;
+#endif
+}
+
+inline unsigned pick_if_at_least(uint32_t a, uint32_t b, uint32_t& v, uint32_t v1, uint32_t& w,
+                                 uint32_t w1) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  unsigned bit = 0;
+  __asm__(
+      "cmpl %[b], %[a]\n\t"
+      "setae %b[bit]\n\t"
+      "cmovael %[v1], %[v]\n\t"
+      "cmovael %[w1], %[w]"
+      : [v] "+r"(v), [w] "+r"(w), [bit] "+r"(bit)
+      : [a] "r"(a), [b] "r"(b), [v1] "r"(v1), [w1] "r"(w1)
+      : "cc");
+  return bit;
+#else
+  const unsigned bit = pick_if_at_least(a, b, v, v1);
+  w = bit ? w1 : w;
+  return bit;
+#endif
+}
+
 // Decodes decisions from a coded range. A word that is needed but missing
 // sets truncated(); from then on the decisions are meaningless (the decoder
 // never reads past its range) and the caller reports the stream truncated.
@@ -156,25 +202,39 @@ class RansBitDecoder {
   unsigned decode(uint32_t p) {
     const uint32_t slot = x_ & (kProbTotal - 1);
     const uint32_t high = x_ >> kProbBits;
-    unsigned bit = slot >= p;
-#if defined(__GNUC__)
-    // Hides where the decision came from, so the compiler cannot turn the
-    // arithmetic on it back into branches on the comparison.
-    __asm__("" : "+r"(bit));
-#endif
-    // Both candidates are computed and one is picked with a mask: a branch
-    // on the decision would mispredict as often as the data is uncertain,
-    // and the state's dependency chain waits on the decision only for the pick.
-    // 0: x = p·⌊x/M⌋ + slot.  1: x = (M-p)·⌊x/M⌋ + slot - p, which is the
-    // first plus (M - 2p)·⌊x/M⌋ - p (mod 2^32).
-    uint32_t spread = kProbTotal - 2 * p;
-#if defined(__GNUC__)
-    __asm__("" : "+r"(spread));  // one multiply by M - 2p, not 2·(M/2 - p) and an add
-#endif
-    const uint32_t x0 = p * high + slot;
-    const uint32_t to_x1 = spread * high - p;
-    x_ = x0 + (to_x1 & (0u - bit));
+    // Both successors are computed from x and one is kept by a conditional
+    // move: the chain from one decision to the next is a shift, a multiply,
+    // an add and the move, never a branch on the decision.
+    // 0: x = p·⌊x/M⌋ + slot.  1: x = (M-p)·⌊x/M⌋ + slot - p.
+    uint32_t x = p * high + slot;
+    const unsigned bit = pick_if_at_least(slot, p, x, (kProbTotal - p) * high + (slot - p));
+    x_ = x;
     if (x_ < kRansLow) [[unlikely]] refill();
+    return bit;
+  }
+
+  // decode(p), and with it a choice the caller prepared: `pick` holds what
+  // it wants after a 0 and becomes `if_one` after a 1. The choice rides on
+  // the compare that makes the decision, so a caller that picks its next
+  // probability this way waits for nothing after it.
+  unsigned decode_pick(uint32_t p, uint32_t& pick, uint32_t if_one) {
+    const uint32_t slot = x_ & (kProbTotal - 1);
+    const uint32_t high = x_ >> kProbBits;
+    uint32_t x = p * high + slot;
+    const unsigned bit =
+        pick_if_at_least(slot, p, x, (kProbTotal - p) * high + (slot - p), pick, if_one);
+    x_ = x;
+    if (x_ < kRansLow) [[unlikely]] refill();
+    return bit;
+  }
+
+  // decode(p) for a cell whose probability the caller keeps in a register:
+  // both updates are ready before the decision, so p's own chain from one
+  // use to the next is no longer than the state's.
+  unsigned decode_update(uint32_t& p) {
+    uint32_t next = BitModel::next(p, 0);
+    const unsigned bit = decode_pick(p, next, BitModel::next(p, 1));
+    p = next;
     return bit;
   }
   unsigned get(BitModel& cell) {
@@ -195,13 +255,14 @@ class RansBitDecoder {
       // the load is off the chain from one decision to the next.
       uint32_t children;
       std::memcpy(&children, &tree[2 * node], sizeof children);
-      const unsigned bit = decode(p);
-      tree[node].p = BitModel::next(p, bit);
+      uint32_t next = children & 0xFFFF;
+      const unsigned bit = decode_pick(p, next, children >> 16);
+      tree[node].p = updated_probability(p, bit);
       node = 2 * node + bit;
-      p = (children >> (16 * bit)) & 0xFFFF;
+      p = next;
     }
     const unsigned bit = decode(p);
-    tree[node].p = BitModel::next(p, bit);
+    tree[node].p = updated_probability(p, bit);
     return 2 * node + bit;
   }
 

@@ -1,0 +1,83 @@
+// The coefficient stream decoded the plain way, one decision at a time with
+// its own rANS arithmetic and cell updates, sharing no code with the
+// library's decoder: the oracle that the optimised decoder is compared with
+// on reference, random and cut streams.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vdx::testing {
+
+struct ReferenceDecode {
+  std::string error;  // empty on success
+  std::vector<std::vector<int16_t>> bands;
+};
+
+class ReferenceBits {
+ public:
+  explicit ReferenceBits(std::span<const uint8_t> coded)
+      : coded_(coded), x_(coded[0] | coded[1] << 8 | coded[2] << 16 | uint32_t{coded[3]} << 24) {}
+
+  // False once a needed word was missing.
+  bool get(uint16_t& cell, unsigned& bit) {
+    const uint32_t p = cell, slot = x_ % 4096;
+    bit = slot >= p;
+    x_ = bit ? (4096 - p) * (x_ / 4096) + slot - p : p * (x_ / 4096) + slot;
+    while (x_ < 65536) {
+      if (pos_ + 2 > coded_.size()) return false;
+      x_ = x_ << 16 | coded_[pos_] | coded_[pos_ + 1] << 8;
+      pos_ += 2;
+    }
+    cell = static_cast<uint16_t>(bit ? p - p / 16 : p + (4096 - p) / 16);
+    return true;
+  }
+
+ private:
+  std::span<const uint8_t> coded_;
+  uint32_t x_;
+  size_t pos_ = 4;
+};
+
+inline ReferenceDecode reference_decode(std::span<const uint8_t> stream,
+                                        std::span<const uint32_t> lengths) {
+  const std::string truncated = "Stream truncated";
+  const std::string inconsistent = "Inconsistent length in coefficient stream";
+  if (stream.empty()) return {truncated, {}};
+  const size_t count = stream[0];
+  if (count != lengths.size()) return {inconsistent, {}};
+  if (stream.size() <= count) return {truncated, {}};
+  for (size_t i = 1; i <= count; ++i) {
+    if (stream[i] > 16) return {inconsistent, {}};
+  }
+  if (stream.size() - 1 - count < 4) return {truncated, {}};
+  ReferenceBits bits(stream.subspan(1 + count));
+  ReferenceDecode out;
+  for (size_t b = 0; b < count; ++b) {
+    const unsigned width = stream[1 + b];
+    std::vector<uint16_t> cells((size_t{1} << width) + 3, 2048);
+    std::vector<int16_t> band(lengths[b]);
+    unsigned prev = 0, bit = 0;
+    for (auto& value : band) {
+      if (!bits.get(cells[prev], bit)) return {truncated, {}};
+      prev = bit;
+      if (!bit) continue;
+      unsigned negative = 0;
+      if (!bits.get(cells[2], negative)) return {truncated, {}};
+      uint32_t node = 1, m = 0;
+      for (unsigned k = 0; k < width; ++k) {
+        if (!bits.get(cells[3 + node], bit)) return {truncated, {}};
+        m = 2 * m + bit;
+        node = 2 * node + bit;
+      }
+      value = static_cast<int16_t>(static_cast<uint16_t>(negative ? 0u - (m + 1) : m + 1));
+    }
+    out.bands.push_back(std::move(band));
+  }
+  return out;
+}
+
+}  // namespace vdx::testing
