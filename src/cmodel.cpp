@@ -1,9 +1,11 @@
 #include "src/cmodel.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "src/bit_coder.hpp"
 
@@ -40,16 +42,19 @@ inline uint32_t magnitude(int16_t c) {
 }
 
 // Codes one nonzero value after its zero flag: sign, then |c| - 1 as a
-// `width`-bit tree, most significant bit first.
-inline void model_nonzero(int16_t c, unsigned width, uint32_t& sign_p, BitModel* tree,
+// W-bit tree, most significant bit first. W is a constant, so the walk is
+// unrolled and its shifts are immediates.
+template <unsigned W>
+inline void model_nonzero(int16_t c, uint32_t& sign_p, BitModel* tree,
                           RansBitEncoder::Cursor& encoder) {
   const unsigned negative = c < 0;
   encoder.put(negative, sign_p);
   sign_p = BitModel::next(sign_p, negative);
   const uint32_t m = magnitude(c) - 1;
   uint32_t node = 1;
-  for (unsigned k = width; k-- > 0;) {
-    const unsigned bit = (m >> k) & 1;
+#pragma GCC unroll 16
+  for (unsigned level = 1; level <= W; ++level) {
+    const unsigned bit = (m >> (W - level)) & 1;
     encoder.put(bit, tree[node]);
     node = 2 * node + bit;
   }
@@ -57,8 +62,9 @@ inline void model_nonzero(int16_t c, unsigned width, uint32_t& sign_p, BitModel*
 
 // The two zero-flag cells and the sign cell are used by this band alone, so
 // they live in registers for the band; only the tree stays in the table.
-RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
-                                  BitModel* cells, RansBitEncoder::Cursor encoder) {
+template <unsigned W>
+RansBitEncoder::Cursor model_band(std::span<const int16_t> band, BitModel* cells,
+                                  RansBitEncoder::Cursor encoder) {
   uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
   uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
   uint32_t sign = cells[ContextLayout::kSign].p;
@@ -76,7 +82,7 @@ RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
     encoder.put(1, after_zero);
     after_zero = BitModel::next(after_zero, 1);
     for (;;) {  // band[i] is nonzero
-      model_nonzero(band[i], width, sign, tree, encoder);
+      model_nonzero<W>(band[i], sign, tree, encoder);
       if (++i == n) break;
       const unsigned nonzero = band[i] != 0;
       encoder.put(nonzero, after_nonzero);
@@ -89,6 +95,17 @@ RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
   }
   return encoder;
 }
+
+using BandModeller = RansBitEncoder::Cursor (*)(std::span<const int16_t>, BitModel*,
+                                                RansBitEncoder::Cursor);
+
+template <unsigned... W>
+constexpr auto band_modellers(std::integer_sequence<unsigned, W...>) {
+  return std::array<BandModeller, sizeof...(W)>{&model_band<W>...};
+}
+// Entry w models a band of width w (the encoder writes 1..16).
+constexpr auto kBandModellers =
+    band_modellers(std::make_integer_sequence<unsigned, ContextLayout::kMaxWidth + 1>());
 
 }  // namespace
 
@@ -119,7 +136,7 @@ std::vector<uint8_t> CoefficientStream::encode(std::span<const std::span<const i
   RansBitEncoder encoder(decisions);
   RansBitEncoder::Cursor cursor = encoder.reserve(decisions);
   for (size_t i = 0; i < band_count; ++i) {
-    cursor = model_band(bands[i], widths[i], cells.data() + layout.offsets[i], cursor);
+    cursor = kBandModellers[widths[i]](bands[i], cells.data() + layout.offsets[i], cursor);
   }
   encoder.commit(cursor);
   std::vector<uint8_t> out = encoder.finish(1 + band_count);
