@@ -243,27 +243,34 @@ class RansBitDecoder {
     return bit;
   }
 
-  // Decodes `depth` decisions down a bit tree whose node n (1 at the root)
+  // Decodes Depth decisions down a bit tree whose node n (1 at the root)
   // has its cell at tree[n] and its children at 2n and 2n + 1; returns the
-  // leaf, 2^depth + the value read most significant bit first.
-  uint32_t decode_tree(BitModel* tree, unsigned depth) {
-    if (depth == 0) return 1;
-    uint32_t node = 1;
-    uint32_t p = tree[1].p;
-    for (unsigned level = 1; level < depth; ++level) {
-      // Both children's cells are fetched before the decision is known, so
-      // the load is off the chain from one decision to the next.
-      uint32_t children;
-      std::memcpy(&children, &tree[2 * node], sizeof children);
-      uint32_t next = children & 0xFFFF;
-      const unsigned bit = decode_pick(p, next, children >> 16);
-      tree[node].p = updated_probability(p, bit);
-      node = 2 * node + bit;
-      p = next;
+  // leaf, 2^Depth + the value read most significant bit first. The depth is
+  // a constant, so the walk is unrolled.
+  template <unsigned Depth>
+  uint32_t decode_tree(BitModel* tree) {
+    if constexpr (Depth == 0) {
+      return 1;
+    } else {
+      uint32_t node = 1;
+      uint32_t p = tree[1].p;
+#pragma GCC unroll 16
+      for (unsigned level = 1; level < Depth; ++level) {
+        // Both children's cells are fetched (one 32-bit load) before the
+        // decision is known and picked by it, so the load is off the chain
+        // from one decision to the next.
+        uint32_t children;
+        std::memcpy(&children, &tree[2 * node], sizeof children);
+        uint32_t next = children & 0xFFFF;
+        const unsigned bit = decode_pick(p, next, children >> 16);
+        tree[node].p = static_cast<uint16_t>(updated_probability(p, bit));
+        node = 2 * node + bit;
+        p = next;
+      }
+      const unsigned bit = decode(p);
+      tree[node].p = static_cast<uint16_t>(updated_probability(p, bit));
+      return 2 * node + bit;
     }
-    const unsigned bit = decode(p);
-    tree[node].p = updated_probability(p, bit);
-    return 2 * node + bit;
   }
 
   bool truncated() const { return truncated_; }

@@ -5,10 +5,9 @@
 // The width is fixed per band, so each band runs a loop compiled for its
 // width: the tree walk is unrolled, the only branch on the data is the zero
 // flag, and within the tree the next cell's probability is fetched for both
-// children before the decision and picked by it (decode_pick).
+// children before the decision and picked by it (decode_tree).
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -25,33 +24,6 @@ using Error = CoefficientStreamError;
 // wastes at most that many values' worth of decoding before it is refused.
 constexpr size_t kTruncationCheckInterval = 4096;
 
-// The magnitude field of width W read down `tree` (node n at tree[n]);
-// returns 2^W + m, the leaf reached.
-template <unsigned W>
-inline uint32_t decode_magnitude(RansBitDecoder& decoder, BitModel* tree) {
-  if constexpr (W == 0) {
-    return 1;
-  } else {
-    uint32_t node = 1;
-    uint32_t p = tree[1].p;
-#pragma GCC unroll 16
-    for (unsigned level = 1; level < W; ++level) {
-      // Both children, fetched before the decision (one 32-bit load of the
-      // adjacent cells 2n and 2n + 1).
-      uint32_t children;
-      std::memcpy(&children, &tree[2 * node], sizeof children);
-      uint32_t next = children & 0xFFFF;
-      const unsigned bit = decoder.decode_pick(p, next, children >> 16);
-      tree[node].p = static_cast<uint16_t>(updated_probability(p, bit));
-      node = 2 * node + bit;
-      p = next;
-    }
-    const unsigned bit = decoder.decode(p);
-    tree[node].p = static_cast<uint16_t>(updated_probability(p, bit));
-    return 2 * node + bit;
-  }
-}
-
 // The zero-flag, sign and tree cells of the band being decoded; the first
 // three are this band's alone, so they are held in registers.
 struct BandCells {
@@ -66,7 +38,7 @@ template <unsigned W>
 inline int16_t decode_nonzero(RansBitDecoder& decoder, BandCells& cells) {
   const unsigned negative = decoder.decode_update(cells.sign);
   // m + 1; a width-16 field of a foreign stream wraps mod 2^16 below.
-  const uint32_t value = decode_magnitude<W>(decoder, cells.tree) - (uint32_t{1} << W) + 1;
+  const uint32_t value = decoder.decode_tree<W>(cells.tree) - (uint32_t{1} << W) + 1;
   return static_cast<int16_t>(static_cast<uint16_t>(negative ? 0u - value : value));
 }
 
