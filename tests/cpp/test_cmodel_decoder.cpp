@@ -1,5 +1,5 @@
 // The coefficient-stream decoder against the plain reference decoder
-// (cmodel_reference.hpp): the same values or the same error on reference
+// (coder_reference.hpp): the same values or the same error on reference
 // vectors, encoder output of every width, arbitrary bytes and every cut.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "src/cmodel.hpp"
-#include "tests/cpp/cmodel_reference.hpp"
+#include "tests/cpp/coder_reference.hpp"
 #include "tests/cpp/vectors.hpp"
 
 namespace vdx {

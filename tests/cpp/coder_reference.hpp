@@ -1,7 +1,7 @@
-// The coefficient stream decoded the plain way, one decision at a time with
-// its own rANS arithmetic and cell updates, sharing no code with the
-// library's decoder: the oracle that the optimised decoder is compared with
-// on reference, random and cut streams.
+// The coefficient stream and arans byte planes decoded the plain way, one
+// decision at a time with their own rANS arithmetic and cell updates,
+// sharing no code with the library's decoders: the oracles that the
+// optimised decoders are compared with on reference, random and cut streams.
 #pragma once
 
 #include <cstdint>
@@ -78,6 +78,29 @@ inline ReferenceDecode reference_decode(std::span<const uint8_t> stream,
     out.bands.push_back(std::move(band));
   }
   return out;
+}
+
+// A coded byte plane: `count` bytes under `context_bits`, or nothing when a
+// needed word is missing.
+inline std::optional<std::vector<uint8_t>> reference_byte_plane(std::span<const uint8_t> coded,
+                                                                size_t count,
+                                                                unsigned context_bits) {
+  if (count == 0) return std::vector<uint8_t>{};
+  if (coded.size() < 4) return std::nullopt;
+  ReferenceBits bits(coded);
+  std::vector<uint16_t> cells(size_t{256} << context_bits, 2048);
+  std::vector<uint8_t> plane;
+  unsigned prev = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t base = (prev >> (8 - context_bits)) << 8;
+    unsigned node = 1, bit = 0;
+    for (int k = 0; k < 8; ++k) {
+      if (!bits.get(cells[base + node], bit)) return std::nullopt;
+      node = 2 * node + bit;
+    }
+    plane.push_back(static_cast<uint8_t>(prev = node - 256));
+  }
+  return plane;
 }
 
 }  // namespace vdx::testing
