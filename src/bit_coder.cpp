@@ -24,10 +24,13 @@ static_assert(probabilities_stay_in_range());
 
 // Encoder state before a symbol of frequency f is at most f·2^20 - 1, since
 // x_max = (L / M)·2^16·f with L = 2^16, M = 4096 and 16-bit output.
-constexpr unsigned kRenormShift = 16 + 16 - kProbBits;  // 20
-
-static_assert(kFrequencyReciprocals.m[4081] == 4520152921761714ull);  // floor(2^64 / 4081) + 1
-static_assert(kFrequencyReciprocals.m[4096 / 2] == uint64_t{1} << 53);  // 2^64 / 2048
+static_assert(kSymbolCodings.of[4081].bound == 4081u << 20);
+static_assert(kSymbolCodings.of[4081].reciprocal == 4520152921761714ull);  // ⌊2^64 / 4081⌋ + 1
+static_assert(kSymbolCodings.of[2048].reciprocal == uint64_t{1} << 53);   // 2^64 / 2048
+// A 1 at p = 15: f = 4081, start 15.
+static_assert(kSymbolCodings.of[(1 << kProbBits) | 15].reciprocal == 4520152921761714ull &&
+              kSymbolCodings.of[(1 << kProbBits) | 15].cofrequency == 15 &&
+              kSymbolCodings.of[(1 << kProbBits) | 15].start == 15);
 static_assert(kProbabilityUpdates.next[2048] == 2176 &&           // 0: 2048 + 2048 / 16
               kProbabilityUpdates.next[(1 << kProbBits) | 2048] == 1920);  // 1: 2048 - 128
 
@@ -67,24 +70,16 @@ std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
   uint16_t* words = words_end;
   uint32_t x = kRansLow;
   for (size_t i = count_; i-- > 0;) {
-    const uint32_t record = records[i];
-    const uint32_t p = record & (kProbTotal - 1);
-    uint32_t flip = 0u - (record >> kProbBits);  // all ones for a 1
-#if defined(__GNUC__)
-    __asm__("" : "+r"(flip));  // keeps frequency and start below masks, not branches
-#endif
-    // freq = bit ? 4096 - p : p, with (p ^ -1) + 4097 = 4096 - p.
-    const uint32_t freq = (p ^ flip) + (4097 & flip);
-    assert(freq >= BitModel::kMin && freq <= BitModel::kMax);
+    const SymbolCoding& symbol = kSymbolCodings.of[records[i]];
     // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
-    if (x >= (freq << kRenormShift)) {
+    if (x >= symbol.bound) {
       *--words = static_cast<uint16_t>(x);
       x >>= 16;
     }
-    const uint32_t q = divide_by_frequency(x, freq);
-    const uint32_t start = p & flip;  // 0 for a 0, p for a 1
+    __extension__ using u128 = unsigned __int128;
+    const auto q = static_cast<uint32_t>((static_cast<u128>(x) * symbol.reciprocal) >> 64);
     // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
-    x = x + q * (kProbTotal - freq) + start;
+    x = x + q * uint32_t{symbol.cofrequency} + symbol.start;
   }
   const size_t word_count = static_cast<size_t>(words_end - words);
   std::vector<uint8_t> out(prefix + 4 + 2 * word_count);

@@ -62,30 +62,47 @@ inline uint32_t updated_probability(uint32_t p, unsigned bit) {
   return kProbabilityUpdates.next[(bit << kProbBits) | p];
 }
 
-// Exact x / f without a division: M[f] = floor(2^64 / f) + 1 (for a power
-// of two, 2^64 / f exactly) gives q = hi64(x·M[f]) = floor(x / f) for every
-// 32-bit x and 2 <= f < 4096. With e = M·f - 2^64 in [0, f],
-// x·M / 2^64 = x/f + x·e / (f·2^64), and x·e < 2^32·2^12 < 2^64 keeps the
+// What the backward pass needs of a record (the decision in bit 12, the
+// probability p of a 0 in bits 0..11), looked up in one place instead of
+// derived per decision: the symbol's frequency f (p for a 0, 4096 - p for a
+// 1) as the renormalisation bound f·2^20 and as M - f, its start (0 for a 0,
+// p for a 1), and the reciprocal that divides by f.
+//
+// Exact x / f without a division: r = floor(2^64 / f) + 1 (for a power of
+// two, 2^64 / f exactly) gives q = hi64(x·r) = floor(x / f) for every
+// 32-bit x and 2 <= f < 4096. With e = r·f - 2^64 in [0, f],
+// x·r / 2^64 = x/f + x·e / (f·2^64), and x·e < 2^32·2^12 < 2^64 keeps the
 // error below 1/f, too little to carry past the next integer.
-struct FrequencyReciprocals {
-  uint64_t m[kProbTotal] = {};
-  constexpr FrequencyReciprocals() {
-    for (uint32_t f = 2; f < kProbTotal; ++f) m[f] = ~uint64_t{0} / f + 1;
+struct SymbolCoding {
+  uint64_t reciprocal = 0;
+  uint32_t bound = 0;  // f·2^20: the state must be below it before coding
+  uint16_t cofrequency = 0;  // M - f
+  uint16_t start = 0;
+};
+
+// 128 KiB indexed by the record; only probabilities 15..4081 occur, and the
+// backward pass reads entries well ahead of its state's dependency chain.
+struct SymbolCodings {
+  SymbolCoding of[2 * kProbTotal] = {};
+  constexpr SymbolCodings() {
+    for (uint32_t record = 0; record < 2 * kProbTotal; ++record) {
+      const uint32_t p = record & (kProbTotal - 1);
+      const uint32_t bit = record >> kProbBits;
+      const uint32_t f = bit ? kProbTotal - p : p;
+      if (f < 2 || f >= kProbTotal) continue;  // never recorded
+      of[record].reciprocal = ~uint64_t{0} / f + 1;
+      of[record].bound = f << (32 - kProbBits);
+      of[record].cofrequency = static_cast<uint16_t>(kProbTotal - f);
+      of[record].start = static_cast<uint16_t>(bit ? p : 0);
+    }
   }
 };
-inline constexpr FrequencyReciprocals kFrequencyReciprocals;
-
-inline uint32_t divide_by_frequency(uint32_t x, uint32_t f) {
-  assert(f >= 2 && f < kProbTotal);
-  __extension__ using u128 = unsigned __int128;
-  return static_cast<uint32_t>((static_cast<u128>(x) * kFrequencyReciprocals.m[f]) >> 64);
-}
+inline constexpr SymbolCodings kSymbolCodings;
 
 // Records decisions in a forward modelling pass; finish() then runs rANS
 // over them backwards. A record is 16 bits: the decision in bit 12 and the
-// probability p it was coded under in bits 0..11. Turning p into the
-// symbol's frequency and start is left to finish(), whose loop waits on
-// its state's dependency chain and has issue slots to spare.
+// probability p it was coded under in bits 0..11; finish() looks up the
+// symbol's frequency, start and reciprocal by it (kSymbolCodings).
 class RansBitEncoder {
  public:
   // `expected_decisions` sizes the record once; more decisions still fit.
