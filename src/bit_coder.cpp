@@ -61,33 +61,21 @@ void RansBitEncoder::commit(Cursor cursor) {
   count_ = end;
 }
 
-std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
-  uint16_t* const records = records_.get();
-  // Every decision emits at most one word, so word k (k-th emitted) can sit
-  // at index count - 1 - k: that record has already been read. Emission runs
-  // towards the front, which leaves the words in the order the decoder reads.
-  uint16_t* const words_end = records + count_;
-  uint16_t* words = words_end;
-  uint32_t x = kRansLow;
-  for (size_t i = count_; i-- > 0;) {
-    const SymbolCoding& symbol = kSymbolCodings.of[records[i]];
-    // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
-    if (x >= symbol.bound) {
-      *--words = static_cast<uint16_t>(x);
-      x >>= 16;
-    }
-    __extension__ using u128 = unsigned __int128;
-    const auto q = static_cast<uint32_t>((static_cast<u128>(x) * symbol.reciprocal) >> 64);
-    // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
-    x = x + q * uint32_t{symbol.cofrequency} + symbol.start;
-  }
-  const size_t word_count = static_cast<size_t>(words_end - words);
+std::vector<uint8_t> RansBackwardPass::output(size_t prefix) const {
+  assert(next_ == 0);
+  const size_t word_count = static_cast<size_t>(words_end_ - words_);
   std::vector<uint8_t> out(prefix + 4 + 2 * word_count);
-  store_u32le(out.data() + prefix, x);
+  store_u32le(out.data() + prefix, x_);
   // Host order is little-endian (byte_io.hpp), so the words copy as they are.
-  if (word_count) std::memcpy(out.data() + prefix + 4, words, 2 * word_count);
-  count_ = 0;
+  if (word_count) std::memcpy(out.data() + prefix + 4, words_, 2 * word_count);
   return out;
+}
+
+std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
+  RansBackwardPass pass(records_.get(), count_);
+  pass.code_down_to(0);
+  count_ = 0;
+  return pass.output(prefix);
 }
 
 }  // namespace vdx

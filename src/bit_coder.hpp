@@ -99,6 +99,57 @@ struct SymbolCodings {
 };
 inline constexpr SymbolCodings kSymbolCodings;
 
+// The backward rANS pass over recorded decisions (see RansBitEncoder),
+// resumable: code_down_to(i) codes the records from the last one not yet
+// coded down to index i. A caller may interleave it with the modelling of
+// the records before i, which shares nothing with it, so that the two
+// overlap in the core: the pass waits on its state's dependency chain and
+// leaves issue slots that the modelling fills.
+//
+// rANS encodes last-first, like a stack: the decoder pops the decisions in
+// the order they were recorded. Every decision emits at most one word, so
+// the k-th emitted word can sit at index count - 1 - k of the record array,
+// which has already been read; emission runs towards the front and leaves
+// the words in the order the decoder reads them.
+class RansBackwardPass {
+ public:
+  RansBackwardPass(uint16_t* records, size_t count)
+      : records_(records), words_end_(records + count), words_(records + count), next_(count) {}
+
+  size_t next() const { return next_; }
+
+  void code_down_to(size_t index) {
+    uint32_t x = x_;
+    uint16_t* words = words_;
+    for (size_t i = next_; i > index;) {
+      const SymbolCoding& symbol = kSymbolCodings.of[records_[--i]];
+      // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
+      if (x >= symbol.bound) {
+        *--words = static_cast<uint16_t>(x);
+        x >>= 16;
+      }
+      __extension__ using u128 = unsigned __int128;
+      const auto q = static_cast<uint32_t>((static_cast<u128>(x) * symbol.reciprocal) >> 64);
+      // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
+      x = x + q * uint32_t{symbol.cofrequency} + symbol.start;
+    }
+    x_ = x;
+    words_ = words;
+    next_ = index;
+  }
+
+  // Once every record is coded: the state as u32 LE, then the words in
+  // decoding order, preceded by `prefix` bytes left for the caller to fill.
+  std::vector<uint8_t> output(size_t prefix) const;
+
+ private:
+  uint16_t* records_;
+  uint16_t* words_end_;
+  uint16_t* words_;
+  size_t next_;
+  uint32_t x_ = kRansLow;
+};
+
 // Records decisions in a forward modelling pass; finish() then runs rANS
 // over them backwards. A record is 16 bits: the decision in bit 12 and the
 // probability p it was coded under in bits 0..11; finish() looks up the
@@ -143,6 +194,17 @@ class RansBitEncoder {
   };
   Cursor reserve(size_t count);
   void commit(Cursor cursor);
+
+  // A cursor at record `index` of a reserved range, for callers that model
+  // parts of the stream out of order (each part must be written before the
+  // backward pass reaches it); commit() takes the cursor of the last part.
+  Cursor cursor_at(size_t index) {
+    assert(index <= reserved_end_);
+    return Cursor(records_.get() + index);
+  }
+  // The backward pass over the records reserved so far, for a caller that
+  // interleaves it with modelling; finish() runs it in one go.
+  RansBackwardPass backward_pass() { return RansBackwardPass(records_.get(), reserved_end_); }
 
   // The coded bytes (state as u32 LE, then the words in decoding order),
   // preceded by `prefix` bytes left for the caller to fill. Consumes the

@@ -60,11 +60,26 @@ inline void model_nonzero(int16_t c, uint32_t& sign_p, BitModel* tree,
   }
 }
 
+// The backward pass over the band after the one being modelled, advanced
+// a few records per modelled value so that the two run side by side.
+struct Overlap {
+  RansBackwardPass pass;
+  size_t stop = 0;   // the first record of the band the pass is coding
+  size_t steps = 0;  // records per modelled value
+
+  void advance() {
+    const size_t next = pass.next();
+    if (next > stop) pass.code_down_to(next - stop > steps ? next - steps : stop);
+  }
+};
+
 // The two zero-flag cells and the sign cell are used by this band alone, so
 // they live in registers for the band; only the tree stays in the table.
-template <unsigned W>
+// With Overlapped, `overlap` advances once per value.
+template <unsigned W, bool Overlapped>
 RansBitEncoder::Cursor model_band(std::span<const int16_t> band, BitModel* cells,
-                                  RansBitEncoder::Cursor encoder) {
+                                  RansBitEncoder::Cursor encoder, Overlap& shared_overlap) {
+  Overlap overlap = shared_overlap;  // a local copy lives in registers
   uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
   uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
   uint32_t sign = cells[ContextLayout::kSign].p;
@@ -76,6 +91,7 @@ RansBitEncoder::Cursor model_band(std::span<const int16_t> band, BitModel* cells
     while (i < n && band[i] == 0) {
       encoder.put(0, after_zero);
       after_zero = BitModel::next(after_zero, 0);
+      if constexpr (Overlapped) overlap.advance();
       ++i;
     }
     if (i == n) break;
@@ -83,29 +99,34 @@ RansBitEncoder::Cursor model_band(std::span<const int16_t> band, BitModel* cells
     after_zero = BitModel::next(after_zero, 1);
     for (;;) {  // band[i] is nonzero
       model_nonzero<W>(band[i], sign, tree, encoder);
+      if constexpr (Overlapped) overlap.advance();
       if (++i == n) break;
       const unsigned nonzero = band[i] != 0;
       encoder.put(nonzero, after_nonzero);
       after_nonzero = BitModel::next(after_nonzero, nonzero);
       if (!nonzero) {
+        if constexpr (Overlapped) overlap.advance();
         ++i;
         break;
       }
     }
   }
+  shared_overlap = overlap;
   return encoder;
 }
 
 using BandModeller = RansBitEncoder::Cursor (*)(std::span<const int16_t>, BitModel*,
-                                                RansBitEncoder::Cursor);
+                                                RansBitEncoder::Cursor, Overlap&);
 
-template <unsigned... W>
+template <bool Overlapped, unsigned... W>
 constexpr auto band_modellers(std::integer_sequence<unsigned, W...>) {
-  return std::array<BandModeller, sizeof...(W)>{&model_band<W>...};
+  return std::array<BandModeller, sizeof...(W)>{&model_band<W, Overlapped>...};
 }
-// Entry w models a band of width w (the encoder writes 1..16).
-constexpr auto kBandModellers =
-    band_modellers(std::make_integer_sequence<unsigned, ContextLayout::kMaxWidth + 1>());
+// Entry w models a band of width w (the encoder writes 1..16), alone or
+// beside the backward pass.
+constexpr auto kWidths = std::make_integer_sequence<unsigned, ContextLayout::kMaxWidth + 1>();
+constexpr auto kBandModellers = band_modellers<false>(kWidths);
+constexpr auto kOverlappedBandModellers = band_modellers<true>(kWidths);
 
 }  // namespace
 
@@ -126,20 +147,39 @@ std::vector<uint8_t> CoefficientStream::encode(std::span<const std::span<const i
   assert(bands.size() <= 255);
   const size_t band_count = bands.size();
   std::vector<uint8_t> widths(band_count);
-  uint64_t decisions = 0;
+  std::vector<size_t> first_record(band_count + 1);  // band i's records start here
+  size_t decisions = 0;
   for (size_t i = 0; i < band_count; ++i) {
     widths[i] = band_width(bands[i]);
+    first_record[i] = decisions;
     decisions += decision_count(bands[i], widths[i]);
   }
+  first_record[band_count] = decisions;
   const ContextLayout layout = ContextLayout::from_widths(widths);
   std::vector<BitModel> cells(std::max<uint32_t>(layout.total_cells, 1));
   RansBitEncoder encoder(decisions);
   RansBitEncoder::Cursor cursor = encoder.reserve(decisions);
-  for (size_t i = 0; i < band_count; ++i) {
-    cursor = kBandModellers[widths[i]](bands[i], cells.data() + layout.offsets[i], cursor);
+  // Bands share no cells, so they can be modelled in any order: last band
+  // first, then each band beside the backward pass over the band after it
+  // (the pass needs the later records first). The records, and so the
+  // output, are the same as in band order.
+  Overlap overlap{encoder.backward_pass()};
+  for (size_t i = band_count; i-- > 0;) {
+    BitModel* band_cells = cells.data() + layout.offsets[i];
+    const RansBitEncoder::Cursor at = encoder.cursor_at(first_record[i]);
+    if (i + 1 == band_count) {
+      cursor = kBandModellers[widths[i]](bands[i], band_cells, at, overlap);
+    } else {
+      overlap.stop = first_record[i + 1];
+      const size_t later = first_record[i + 2] - first_record[i + 1];
+      overlap.steps = later / std::max<size_t>(bands[i].size(), 1) + 1;
+      kOverlappedBandModellers[widths[i]](bands[i], band_cells, at, overlap);
+      overlap.pass.code_down_to(overlap.stop);
+    }
   }
   encoder.commit(cursor);
-  std::vector<uint8_t> out = encoder.finish(1 + band_count);
+  overlap.pass.code_down_to(0);
+  std::vector<uint8_t> out = overlap.pass.output(1 + band_count);
   out[0] = static_cast<uint8_t>(band_count);
   if (band_count) std::memcpy(out.data() + 1, widths.data(), band_count);
   return out;

@@ -1,10 +1,12 @@
-// The coefficient stream and arans byte planes decoded the plain way, one
-// decision at a time with their own rANS arithmetic and cell updates,
-// sharing no code with the library's decoders: the oracles that the
-// optimised decoders are compared with on reference, random and cut streams.
+// The coefficient stream (both ways) and arans byte planes coded the plain
+// way, one decision at a time with their own rANS arithmetic and cell
+// updates, sharing no code with the library's coders: the oracles that the
+// optimised coders are compared with on reference, random and cut streams.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,6 +43,53 @@ class ReferenceBits {
   uint32_t x_;
   size_t pos_ = 4;
 };
+
+// The coefficient stream of `bands`: bands modelled in order, decisions
+// recorded as (start, frequency), then coded last-first with a division.
+inline std::vector<uint8_t> reference_encode(const std::vector<std::vector<int16_t>>& bands) {
+  std::vector<uint8_t> head = {static_cast<uint8_t>(bands.size())};
+  std::vector<std::pair<uint32_t, uint32_t>> symbols;
+  for (const auto& band : bands) {
+    uint32_t largest = 0;
+    for (int16_t c : band) largest = std::max<uint32_t>(largest, c < 0 ? 0u - c : c);
+    unsigned width = 1;
+    while (largest >> width) ++width;
+    head.push_back(static_cast<uint8_t>(width));
+    std::vector<uint16_t> cells((size_t{1} << width) + 3, 2048);
+    auto put = [&](uint16_t& cell, unsigned bit) {
+      const uint32_t p = cell;
+      symbols.emplace_back(bit ? p : 0, bit ? 4096 - p : p);
+      cell = static_cast<uint16_t>(bit ? p - p / 16 : p + (4096 - p) / 16);
+    };
+    unsigned prev = 0;
+    for (int16_t c : band) {
+      put(cells[prev], c != 0);
+      prev = c != 0;
+      if (!c) continue;
+      put(cells[2], c < 0);
+      const uint32_t m = (c < 0 ? 0u - static_cast<uint32_t>(c) : static_cast<uint32_t>(c)) - 1;
+      uint32_t node = 1;
+      for (unsigned k = width; k-- > 0;) {
+        put(cells[3 + node], (m >> k) & 1);
+        node = 2 * node + ((m >> k) & 1);
+      }
+    }
+  }
+  std::vector<uint8_t> tail;  // built backwards
+  uint64_t x = 65536;
+  for (size_t i = symbols.size(); i-- > 0;) {
+    const auto [start, freq] = symbols[i];
+    while (x >= uint64_t{freq} << 20) {
+      tail.push_back(static_cast<uint8_t>(x >> 8));
+      tail.push_back(static_cast<uint8_t>(x));
+      x >>= 16;
+    }
+    x = (x / freq) * 4096 + x % freq + start;
+  }
+  for (int shift : {24, 16, 8, 0}) tail.push_back(static_cast<uint8_t>(x >> shift));
+  head.insert(head.end(), tail.rbegin(), tail.rend());
+  return head;
+}
 
 inline ReferenceDecode reference_decode(std::span<const uint8_t> stream,
                                         std::span<const uint32_t> lengths) {
