@@ -147,7 +147,7 @@ std::vector<uint8_t> CoefficientStream::encode(std::span<const std::span<const i
   assert(bands.size() <= 255);
   const size_t band_count = bands.size();
   std::vector<uint8_t> widths(band_count);
-  std::vector<size_t> first_record(band_count + 1);  // band i's records start here
+  std::array<size_t, 256 + 1> first_record;  // band i's records start here
   size_t decisions = 0;
   for (size_t i = 0; i < band_count; ++i) {
     widths[i] = band_width(bands[i]);
