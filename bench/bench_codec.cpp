@@ -6,6 +6,9 @@
 // (scripts/bench.sh writes SciPy's ECG recording there); shorter files are
 // tiled to 1 Mi samples.
 //
+// VERDALIX_BENCH_SAMPLES, a comma-separated list of sample counts, runs
+// those lengths instead of 1 Mi; the length is then the name's last part.
+//
 // Counters:
 //   MB/s         float32 input bytes (4 per sample) per second, 10^6 bytes
 //   samples/s    samples per second
@@ -97,7 +100,25 @@ constexpr size_t kSamples = size_t{1} << 20;
 struct Signal {
   std::string name;
   std::vector<float> samples;
+  std::string length;  // "/<length>" when the lengths were chosen, else empty
 };
+
+std::vector<size_t> lengths() {
+  const char* list = std::getenv("VERDALIX_BENCH_SAMPLES");
+  if (!list) return {kSamples};
+  std::vector<size_t> out;
+  for (const char* at = list; *at;) {
+    char* end;
+    const unsigned long long n = std::strtoull(at, &end, 10);
+    if (end == at || n == 0) {
+      std::fprintf(stderr, "bad VERDALIX_BENCH_SAMPLES=%s\n", list);
+      std::exit(1);
+    }
+    out.push_back(static_cast<size_t>(n));
+    at = *end == ',' ? end + 1 : end;
+  }
+  return out;
+}
 
 std::vector<float> noisy_tones(size_t n) {
   std::mt19937 rng(7);
@@ -131,14 +152,19 @@ std::vector<float> tiled_file(const char* path, size_t n) {
 
 std::vector<Signal> signals() {
   std::vector<Signal> out;
-  out.push_back({"tones", noisy_tones(kSamples)});
-  if (const char* path = std::getenv("VERDALIX_BENCH_SIGNAL")) {
-    std::vector<float> x = tiled_file(path, kSamples);
-    if (x.empty()) {
-      std::fprintf(stderr, "cannot read VERDALIX_BENCH_SIGNAL=%s\n", path);
-      std::exit(1);
+  const bool chosen = std::getenv("VERDALIX_BENCH_SAMPLES") != nullptr;
+  for (size_t n : lengths()) {
+    std::string suffix;
+    if (chosen) suffix.append("/").append(std::to_string(n));
+    out.push_back({"tones", noisy_tones(n), suffix});
+    if (const char* path = std::getenv("VERDALIX_BENCH_SIGNAL")) {
+      std::vector<float> x = tiled_file(path, n);
+      if (x.empty()) {
+        std::fprintf(stderr, "cannot read VERDALIX_BENCH_SIGNAL=%s\n", path);
+        std::exit(1);
+      }
+      out.push_back({"file", std::move(x), suffix});
     }
-    out.push_back({"file", std::move(x)});
   }
   return out;
 }
@@ -290,7 +316,7 @@ int main(int argc, char** argv) {
         options.method = method;
         options.coder = coder;
         const std::string suffix =
-            signal.name + "/" + name_of(method) + "/" + name_of(coder);
+            signal.name + "/" + name_of(method) + "/" + name_of(coder) + signal.length;
         benchmark::RegisterBenchmark(("compress/" + suffix).c_str(), compress, &signal, options)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("decompress/" + suffix).c_str(), decompress, &signal,

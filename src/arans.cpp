@@ -78,15 +78,19 @@ Result<std::vector<uint8_t>, AransError> decode_byte_plane(std::span<const uint8
     return fail(AransError::InconsistentLength);
   }
   std::vector<BitModel> table = fresh_table(context_bits);
+  // A local copy keeps the state in registers: the byte stores below may
+  // alias anything, and would otherwise send it through memory.
+  RansBitDecoder local = *decoder;
+  uint8_t* const out = plane.data();
   unsigned prev = 0;
   for (size_t i = 0; i < count; ++i) {
     BitModel* tree = table.data() + context_base(prev, context_bits);
-    prev = decoder->decode_tree(tree, 8) - 256;
-    plane[i] = static_cast<uint8_t>(prev);
+    prev = local.decode_tree<kDecisionsPerByte>(tree) - 256;
+    out[i] = static_cast<uint8_t>(prev);
     // A cut stream is refused within one interval of its cut.
-    if ((i & 4095) == 4095 && decoder->truncated()) return fail(AransError::Truncated);
+    if ((i & 4095) == 4095 && local.truncated()) return fail(AransError::Truncated);
   }
-  if (decoder->truncated()) return fail(AransError::Truncated);
+  if (local.truncated()) return fail(AransError::Truncated);
   plane.resize(count);
   return plane;
 }

@@ -24,10 +24,13 @@ static_assert(probabilities_stay_in_range());
 
 // Encoder state before a symbol of frequency f is at most f·2^20 - 1, since
 // x_max = (L / M)·2^16·f with L = 2^16, M = 4096 and 16-bit output.
-constexpr unsigned kRenormShift = 16 + 16 - kProbBits;  // 20
-
-static_assert(kFrequencyReciprocals.m[4081] == 4520152921761714ull);  // floor(2^64 / 4081) + 1
-static_assert(kFrequencyReciprocals.m[4096 / 2] == uint64_t{1} << 53);  // 2^64 / 2048
+static_assert(kSymbolCodings.of[4081].bound == 4081u << 20);
+static_assert(kSymbolCodings.of[4081].reciprocal == 4520152921761714ull);  // ⌊2^64 / 4081⌋ + 1
+static_assert(kSymbolCodings.of[2048].reciprocal == uint64_t{1} << 53);   // 2^64 / 2048
+// A 1 at p = 15: f = 4081, start 15.
+static_assert(kSymbolCodings.of[(1 << kProbBits) | 15].reciprocal == 4520152921761714ull &&
+              kSymbolCodings.of[(1 << kProbBits) | 15].cofrequency == 15 &&
+              kSymbolCodings.of[(1 << kProbBits) | 15].start == 15);
 static_assert(kProbabilityUpdates.next[2048] == 2176 &&           // 0: 2048 + 2048 / 16
               kProbabilityUpdates.next[(1 << kProbBits) | 2048] == 1920);  // 1: 2048 - 128
 
@@ -58,41 +61,21 @@ void RansBitEncoder::commit(Cursor cursor) {
   count_ = end;
 }
 
-std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
-  uint16_t* const records = records_.get();
-  // Every decision emits at most one word, so word k (k-th emitted) can sit
-  // at index count - 1 - k: that record has already been read. Emission runs
-  // towards the front, which leaves the words in the order the decoder reads.
-  uint16_t* const words_end = records + count_;
-  uint16_t* words = words_end;
-  uint32_t x = kRansLow;
-  for (size_t i = count_; i-- > 0;) {
-    const uint32_t record = records[i];
-    const uint32_t p = record & (kProbTotal - 1);
-    uint32_t flip = 0u - (record >> kProbBits);  // all ones for a 1
-#if defined(__GNUC__)
-    __asm__("" : "+r"(flip));  // keeps frequency and start below masks, not branches
-#endif
-    // freq = bit ? 4096 - p : p, with (p ^ -1) + 4097 = 4096 - p.
-    const uint32_t freq = (p ^ flip) + (4097 & flip);
-    assert(freq >= BitModel::kMin && freq <= BitModel::kMax);
-    // x >= 2^16 throughout, so x >> 16 < 2^16 <= f·2^20: one word at most.
-    if (x >= (freq << kRenormShift)) {
-      *--words = static_cast<uint16_t>(x);
-      x >>= 16;
-    }
-    const uint32_t q = divide_by_frequency(x, freq);
-    const uint32_t start = p & flip;  // 0 for a 0, p for a 1
-    // x = C(s, x) = ⌊x/f⌋·M + (x mod f) + start = x + ⌊x/f⌋·(M - f) + start
-    x = x + q * (kProbTotal - freq) + start;
-  }
-  const size_t word_count = static_cast<size_t>(words_end - words);
+std::vector<uint8_t> RansBackwardPass::output(size_t prefix) const {
+  assert(next_ == 0);
+  const size_t word_count = static_cast<size_t>(words_end_ - words_);
   std::vector<uint8_t> out(prefix + 4 + 2 * word_count);
-  store_u32le(out.data() + prefix, x);
+  store_u32le(out.data() + prefix, x_);
   // Host order is little-endian (byte_io.hpp), so the words copy as they are.
-  if (word_count) std::memcpy(out.data() + prefix + 4, words, 2 * word_count);
-  count_ = 0;
+  if (word_count) std::memcpy(out.data() + prefix + 4, words_, 2 * word_count);
   return out;
+}
+
+std::vector<uint8_t> RansBitEncoder::finish(size_t prefix) {
+  RansBackwardPass pass(records_.get(), count_);
+  pass.code_down_to(0);
+  count_ = 0;
+  return pass.output(prefix);
 }
 
 }  // namespace vdx

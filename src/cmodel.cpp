@@ -1,12 +1,13 @@
 #include "src/cmodel.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "src/bit_coder.hpp"
-#include "src/decision_bound.hpp"
 
 namespace vdx {
 
@@ -41,25 +42,44 @@ inline uint32_t magnitude(int16_t c) {
 }
 
 // Codes one nonzero value after its zero flag: sign, then |c| - 1 as a
-// `width`-bit tree, most significant bit first.
-inline void model_nonzero(int16_t c, unsigned width, uint32_t& sign_p, BitModel* tree,
+// W-bit tree, most significant bit first. W is a constant, so the walk is
+// unrolled and its shifts are immediates.
+template <unsigned W>
+inline void model_nonzero(int16_t c, uint32_t& sign_p, BitModel* tree,
                           RansBitEncoder::Cursor& encoder) {
   const unsigned negative = c < 0;
   encoder.put(negative, sign_p);
   sign_p = BitModel::next(sign_p, negative);
   const uint32_t m = magnitude(c) - 1;
   uint32_t node = 1;
-  for (unsigned k = width; k-- > 0;) {
-    const unsigned bit = (m >> k) & 1;
+#pragma GCC unroll 16
+  for (unsigned level = 1; level <= W; ++level) {
+    const unsigned bit = (m >> (W - level)) & 1;
     encoder.put(bit, tree[node]);
     node = 2 * node + bit;
   }
 }
 
+// The backward pass over the band after the one being modelled, advanced
+// a few records per modelled value so that the two run side by side.
+struct Overlap {
+  RansBackwardPass pass;
+  size_t stop = 0;   // the first record of the band the pass is coding
+  size_t steps = 0;  // records per modelled value
+
+  void advance() {
+    const size_t next = pass.next();
+    if (next > stop) pass.code_down_to(next - stop > steps ? next - steps : stop);
+  }
+};
+
 // The two zero-flag cells and the sign cell are used by this band alone, so
 // they live in registers for the band; only the tree stays in the table.
-RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
-                                  BitModel* cells, RansBitEncoder::Cursor encoder) {
+// With Overlapped, `overlap` advances once per value.
+template <unsigned W, bool Overlapped>
+RansBitEncoder::Cursor model_band(std::span<const int16_t> band, BitModel* cells,
+                                  RansBitEncoder::Cursor encoder, Overlap& shared_overlap) {
+  Overlap overlap = shared_overlap;  // a local copy lives in registers
   uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
   uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
   uint32_t sign = cells[ContextLayout::kSign].p;
@@ -71,105 +91,42 @@ RansBitEncoder::Cursor model_band(std::span<const int16_t> band, unsigned width,
     while (i < n && band[i] == 0) {
       encoder.put(0, after_zero);
       after_zero = BitModel::next(after_zero, 0);
+      if constexpr (Overlapped) overlap.advance();
       ++i;
     }
     if (i == n) break;
     encoder.put(1, after_zero);
     after_zero = BitModel::next(after_zero, 1);
     for (;;) {  // band[i] is nonzero
-      model_nonzero(band[i], width, sign, tree, encoder);
+      model_nonzero<W>(band[i], sign, tree, encoder);
+      if constexpr (Overlapped) overlap.advance();
       if (++i == n) break;
       const unsigned nonzero = band[i] != 0;
       encoder.put(nonzero, after_nonzero);
       after_nonzero = BitModel::next(after_nonzero, nonzero);
       if (!nonzero) {
+        if constexpr (Overlapped) overlap.advance();
         ++i;
         break;
       }
     }
   }
+  shared_overlap = overlap;
   return encoder;
 }
 
-// Truncation is looked at once per this many values: a stream cut short
-// wastes at most that many values' worth of decoding before it is refused.
-constexpr size_t kTruncationCheckInterval = 4096;
+using BandModeller = RansBitEncoder::Cursor (*)(std::span<const int16_t>, BitModel*,
+                                                RansBitEncoder::Cursor, Overlap&);
 
-// Decodes one band into `out` (zero-filled by the caller). False when the
-// coded range ran out of words.
-bool decode_band(RansBitDecoder& shared_decoder, BitModel* cells, unsigned width,
-                 std::span<int16_t> out) {
-  RansBitDecoder decoder = shared_decoder;  // a local copy lives in registers
-  uint32_t after_zero = cells[ContextLayout::kZeroAfterZero].p;
-  uint32_t after_nonzero = cells[ContextLayout::kZeroAfterNonzero].p;
-  uint32_t sign = cells[ContextLayout::kSign].p;
-  BitModel* tree = cells + ContextLayout::kTree;
-  const uint32_t leaves = uint32_t{1} << width;
-  const size_t n = out.size();
-  unsigned prev = 0;
-  size_t i = 0;
-  while (i < n) {
-    const size_t stop = std::min(n, i + kTruncationCheckInterval);
-    for (; i < stop; ++i) {
-      const uint32_t zero_p = prev ? after_nonzero : after_zero;
-      const unsigned nonzero = decoder.decode(zero_p);
-      const uint32_t updated = BitModel::next(zero_p, nonzero);
-      after_nonzero = prev ? updated : after_nonzero;
-      after_zero = prev ? after_zero : updated;
-      prev = nonzero;
-      if (!nonzero) continue;
-      const unsigned negative = decoder.decode(sign);
-      sign = BitModel::next(sign, negative);
-      const uint32_t value = decoder.decode_tree(tree, width) - leaves + 1;  // m + 1; wraps mod 2^16 below
-      out[i] = static_cast<int16_t>(static_cast<uint16_t>(negative ? 0u - value : value));
-    }
-    if (decoder.truncated()) return false;
-  }
-  shared_decoder = decoder;
-  return true;
+template <bool Overlapped, unsigned... W>
+constexpr auto band_modellers(std::integer_sequence<unsigned, W...>) {
+  return std::array<BandModeller, sizeof...(W)>{&model_band<W, Overlapped>...};
 }
-
-struct StreamParts {
-  std::span<const uint8_t> widths;
-  std::span<const uint8_t> coded;  // state, then words
-};
-
-// Every check before the first decision, in order; the last one refuses a
-// request that no stream of this length can satisfy (decision_bound.hpp:
-// each value costs at least one decision).
-Result<StreamParts, Error> check_stream(std::span<const uint8_t> stream,
-                                        std::span<const uint32_t> band_lengths) {
-  if (stream.empty()) return fail(Error::Truncated);
-  const size_t band_count = stream[0];
-  if (band_count != band_lengths.size()) return fail(Error::InconsistentLength);
-  if (stream.size() <= band_count) return fail(Error::Truncated);
-  const std::span<const uint8_t> widths = stream.subspan(1, band_count);
-  for (uint8_t width : widths) {
-    if (width > ContextLayout::kMaxWidth) return fail(Error::InconsistentLength);
-  }
-  const std::span<const uint8_t> coded = stream.subspan(1 + band_count);
-  if (coded.size() < 4) return fail(Error::Truncated);
-  uint64_t total = 0;
-  for (uint32_t length : band_lengths) total += length;
-  if (total > max_decodable_decisions(coded.size())) return fail(Error::Truncated);
-  return StreamParts{widths, coded};
-}
-
-// The shared core of decode and decode_flat: `bands[i]` has the length of
-// band i, is zero-filled and receives its values.
-Result<void, Error> decode_into(const StreamParts& parts,
-                                std::span<const std::span<int16_t>> bands) {
-  const ContextLayout layout = ContextLayout::from_widths(parts.widths);
-  std::vector<BitModel> cells(std::max<uint32_t>(layout.total_cells, 1));
-  std::optional<RansBitDecoder> decoder = RansBitDecoder::open(parts.coded);
-  if (!decoder) return fail(Error::Truncated);
-  for (size_t i = 0; i < bands.size(); ++i) {
-    if (!decode_band(*decoder, cells.data() + layout.offsets[i], parts.widths[i], bands[i])) {
-      return fail(Error::Truncated);
-    }
-  }
-  return {};
-}
+// Entry w models a band of width w (the encoder writes 1..16), alone or
+// beside the backward pass.
+constexpr auto kWidths = std::make_integer_sequence<unsigned, ContextLayout::kMaxWidth + 1>();
+constexpr auto kBandModellers = band_modellers<false>(kWidths);
+constexpr auto kOverlappedBandModellers = band_modellers<true>(kWidths);
 
 }  // namespace
 
@@ -190,52 +147,42 @@ std::vector<uint8_t> CoefficientStream::encode(std::span<const std::span<const i
   assert(bands.size() <= 255);
   const size_t band_count = bands.size();
   std::vector<uint8_t> widths(band_count);
-  uint64_t decisions = 0;
+  std::array<size_t, 256 + 1> first_record;  // band i's records start here
+  size_t decisions = 0;
   for (size_t i = 0; i < band_count; ++i) {
     widths[i] = band_width(bands[i]);
+    first_record[i] = decisions;
     decisions += decision_count(bands[i], widths[i]);
   }
+  first_record[band_count] = decisions;
   const ContextLayout layout = ContextLayout::from_widths(widths);
   std::vector<BitModel> cells(std::max<uint32_t>(layout.total_cells, 1));
   RansBitEncoder encoder(decisions);
   RansBitEncoder::Cursor cursor = encoder.reserve(decisions);
-  for (size_t i = 0; i < band_count; ++i) {
-    cursor = model_band(bands[i], widths[i], cells.data() + layout.offsets[i], cursor);
+  // Bands share no cells, so they can be modelled in any order: last band
+  // first, then each band beside the backward pass over the band after it
+  // (the pass needs the later records first). The records, and so the
+  // output, are the same as in band order.
+  Overlap overlap{encoder.backward_pass()};
+  for (size_t i = band_count; i-- > 0;) {
+    BitModel* band_cells = cells.data() + layout.offsets[i];
+    const RansBitEncoder::Cursor at = encoder.cursor_at(first_record[i]);
+    if (i + 1 == band_count) {
+      cursor = kBandModellers[widths[i]](bands[i], band_cells, at, overlap);
+    } else {
+      overlap.stop = first_record[i + 1];
+      const size_t later = first_record[i + 2] - first_record[i + 1];
+      overlap.steps = later / std::max<size_t>(bands[i].size(), 1) + 1;
+      kOverlappedBandModellers[widths[i]](bands[i], band_cells, at, overlap);
+      overlap.pass.code_down_to(overlap.stop);
+    }
   }
   encoder.commit(cursor);
-  std::vector<uint8_t> out = encoder.finish(1 + band_count);
+  overlap.pass.code_down_to(0);
+  std::vector<uint8_t> out = overlap.pass.output(1 + band_count);
   out[0] = static_cast<uint8_t>(band_count);
   if (band_count) std::memcpy(out.data() + 1, widths.data(), band_count);
   return out;
-}
-
-Result<std::vector<std::vector<int16_t>>, CoefficientStreamError> CoefficientStream::decode(
-    std::span<const uint8_t> stream, std::span<const uint32_t> band_lengths) {
-  ASSIGN_OR_RETURN(const StreamParts parts, check_stream(stream, band_lengths));
-  std::vector<std::vector<int16_t>> bands(band_lengths.size());
-  std::vector<std::span<int16_t>> views(band_lengths.size());
-  for (size_t i = 0; i < band_lengths.size(); ++i) {
-    bands[i].resize(band_lengths[i]);
-    views[i] = bands[i];
-  }
-  RETURN_IF_ERROR(decode_into(parts, views));
-  return bands;
-}
-
-Result<std::vector<int16_t>, CoefficientStreamError> CoefficientStream::decode_flat(
-    std::span<const uint8_t> stream, std::span<const uint32_t> band_lengths) {
-  ASSIGN_OR_RETURN(const StreamParts parts, check_stream(stream, band_lengths));
-  size_t total = 0;
-  for (uint32_t length : band_lengths) total += length;
-  std::vector<int16_t> flat(total);
-  std::vector<std::span<int16_t>> views(band_lengths.size());
-  size_t offset = 0;
-  for (size_t i = 0; i < band_lengths.size(); ++i) {
-    views[i] = std::span<int16_t>(flat).subspan(offset, band_lengths[i]);
-    offset += band_lengths[i];
-  }
-  RETURN_IF_ERROR(decode_into(parts, views));
-  return flat;
 }
 
 }  // namespace vdx

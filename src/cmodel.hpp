@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "src/result.hpp"
+#include "common/result.hpp"
 
 namespace vdx {
 

@@ -10,7 +10,7 @@
 
 #include "src/codec_error.hpp"
 #include "src/options.hpp"
-#include "src/result.hpp"
+#include "common/result.hpp"
 
 namespace vdx {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "src/codec_error.hpp"
-#include "src/result.hpp"
+#include "common/result.hpp"
 
 namespace vdx {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "src/result.hpp"
+#include "common/result.hpp"
 
 namespace vdx {
 

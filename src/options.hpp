@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
+#include "common/wavelet_method.hpp"
+
 namespace vdx {
 
-enum class WaveletMethod : uint8_t { Cdf53 = 0, Cdf97 = 1, Db4 = 2, Sym4 = 3 };
 enum class CutoffLevel : uint8_t { Low = 0, Medium = 1, High = 2 };
 enum class EntropyCoder : uint8_t { Deflate = 0, Arans = 1, Cmodel = 2, Auto = 3 };
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "src/options.hpp"
-#include "src/result.hpp"
+#include "common/result.hpp"
+#include "common/wavelet_method.hpp"
 #include "wavelet/wavelet_error.hpp"
 
 namespace vdx::wavelet {

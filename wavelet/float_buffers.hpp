@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "src/result.hpp"
+#include "common/result.hpp"
 #include "wavelet/wavelet_error.hpp"
 
 namespace vdx::wavelet {

@@ -11,6 +11,7 @@
 #include "src/arans.hpp"
 #include "src/leb128.hpp"
 #include "tests/cpp/allocation_probe.hpp"
+#include "tests/cpp/coder_reference.hpp"
 #include "tests/cpp/vectors.hpp"
 
 namespace vdx::arans {
@@ -239,6 +240,30 @@ TEST(Arans, RefusesPairCountsThePlanesCannotBack) {
   const size_t at_bound = testing::largest_allocation_during(
       [&] { (void)decode_byte_plane(coded, 256 * 10 + 512, 8); });
   EXPECT_GE(at_bound, size_t{256 * 10 + 512});
+}
+
+TEST(Arans, PlaneDecoderAgreesWithThePlainReference) {
+  // Encoder output of skewed and uniform planes, every context width, cut
+  // anywhere, and arbitrary bytes read as a plane.
+  std::mt19937 rng(41);
+  std::uniform_int_distribution<int> width(0, 8), count(1, 5000);
+  for (int round = 0; round < 60; ++round) {
+    const unsigned bits = round < 9 ? round : width(rng);
+    const Bytes plane = random_bytes(count(rng), round, round % 2 ? 256 : 5);
+    Bytes coded = encode_byte_plane(plane, bits);
+    if (round % 3 == 0) coded = random_bytes(coded.size(), round + 1000);  // foreign words
+    const size_t cut = round % 4 == 0 ? coded.size() : coded.size() * (round % 4) / 4;
+    const std::span<const uint8_t> range(coded.data(), cut);
+    const auto expected = testing::reference_byte_plane(range, plane.size(), bits);
+    auto decoded = decode_byte_plane(range, plane.size(), bits);
+    SCOPED_TRACE(round);
+    ASSERT_EQ(decoded.ok(), expected.has_value());
+    if (decoded.ok()) {
+      EXPECT_EQ(*decoded, *expected);
+    } else {
+      EXPECT_EQ(decoded.error(), AransError::Truncated);
+    }
+  }
 }
 
 }  // namespace

@@ -89,9 +89,20 @@ TEST(BitModel, ProbabilitiesStayWithin15And4081) {
   EXPECT_EQ(*seen.rbegin(), 4081u);
 }
 
-TEST(BitCoder, DivisionIsExactForEveryFrequency) {
+TEST(BitCoder, SymbolCodingsHoldEveryRecordsFrequencyAndExactDivision) {
+  __extension__ using u128 = unsigned __int128;
   std::mt19937 rng(1);
-  for (uint32_t f = 2; f < 4096; ++f) {
+  for (uint32_t record = 0; record < 2 * kProbTotal; ++record) {
+    const uint32_t p = record & 4095, bit = record >> 12;
+    const uint32_t f = bit ? 4096 - p : p;
+    if (f < 2 || f >= 4096) continue;  // no probability outside 15..4081 is recorded
+    const SymbolCoding& symbol = kSymbolCodings.of[record];
+    ASSERT_EQ(symbol.bound, f << 20) << record;
+    ASSERT_EQ(symbol.cofrequency, 4096 - f) << record;
+    ASSERT_EQ(symbol.start, bit ? p : 0) << record;
+    const auto divide = [&](uint32_t x) {
+      return static_cast<uint32_t>((static_cast<u128>(x) * symbol.reciprocal) >> 64);
+    };
     // Multiples of f and their neighbours up to the top of the 32-bit range,
     // where an inexact reciprocal first shows.
     const uint32_t top = UINT32_MAX / f;
@@ -99,13 +110,13 @@ TEST(BitCoder, DivisionIsExactForEveryFrequency) {
       for (int delta : {-1, 0, 1}) {
         const uint32_t x = k * f + static_cast<uint32_t>(delta);
         if (delta < 0 && k == 0) continue;
-        ASSERT_EQ(divide_by_frequency(x, f), x / f) << x << " / " << f;
+        ASSERT_EQ(divide(x), x / f) << x << " / " << f;
       }
     }
-    ASSERT_EQ(divide_by_frequency(UINT32_MAX, f), UINT32_MAX / f) << f;
-    for (int i = 0; i < 64; ++i) {
+    ASSERT_EQ(divide(UINT32_MAX), UINT32_MAX / f) << f;
+    for (int i = 0; i < 32; ++i) {
       const uint32_t x = static_cast<uint32_t>(rng());
-      ASSERT_EQ(divide_by_frequency(x, f), x / f) << x << " / " << f;
+      ASSERT_EQ(divide(x), x / f) << x << " / " << f;
     }
   }
 }

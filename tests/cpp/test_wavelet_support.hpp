@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "src/result.hpp"
+#include "common/result.hpp"
 #include "wavelet/wavelet_error.hpp"
 
 namespace vdx::wavelet::testing {
