@@ -111,14 +111,16 @@ export PYTHONPATH=$SITE
 # PYTHONMALLOC=malloc: objects come from malloc, where memcheck sees them,
 # not from pymalloc arenas. The tracemalloc growth test is left to the plain
 # run: under valgrind CPython's own caches grow past its margin. So is the
-# mypy check of the stubs, which runs no native code and takes minutes there,
-# and so are tests that start worker processes (dask clusters).
+# mypy check of the stubs, which runs no native code and takes minutes there;
+# tests that start worker processes (dask clusters); and the check that other
+# threads run while the GIL is released, because valgrind runs one thread at
+# a time and, scheduling unfairly, can starve the counting thread.
 XML=$ROOT/$PY_BUILD/memcheck.xml
 set +e
 (cd tests/python && PYTHONMALLOC=malloc valgrind --tool=memcheck --xml=yes --xml-file="$XML" \
    --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
    --num-callers=50 "$PY" -m pytest -q -p no:cacheprovider \
-   -k "not thousands_of_calls_leak_nothing and not type_checkers" \
+   -k "not thousands_of_calls_leak_nothing and not type_checkers and not let_other_threads_run" \
    -m "not worker_processes and not slow" ${VALGRIND_PYTEST_ARGS:-"$ROOT/tests/python"})
 pytest_status=$?
 set -e
