@@ -8,19 +8,17 @@
 namespace vdx::python {
 namespace {
 
-PyMethodDef native_methods[] = {
-    read_header_def,
-    encode_def,
-    decode_def,
-    {nullptr, nullptr, 0, nullptr},
-};
+// Added one by one under plain keys rather than through the definition's
+// method table: CPython 3.13.0 never frees the interned names that
+// PyModule_AddFunctions creates (see set_item_plain_key).
+PyMethodDef* const native_functions[] = {&read_header_def, &encode_def, &decode_def};
 
 PyModuleDef native_module_def = {
     PyModuleDef_HEAD_INIT,
     "verdalix._native",
     "Private native functions of the verdalix package.",
     -1,
-    native_methods,
+    nullptr,
     nullptr,
     nullptr,
     nullptr,
@@ -35,6 +33,15 @@ bool add_native_submodule(PyObject* package) {
 #ifdef Py_GIL_DISABLED
   if (PyUnstable_Module_SetGIL(native.get(), Py_MOD_GIL_NOT_USED) < 0) return false;
 #endif
+  PyRef name(PyModule_GetNameObject(native.get()));
+  if (!name) return false;
+  for (PyMethodDef* def : native_functions) {
+    PyRef function(PyCFunction_NewEx(def, native.get(), name.get()));
+    if (!function || !set_item_plain_key(PyModule_GetDict(native.get()), def->ml_name,
+                                         function.get())) {
+      return false;
+    }
+  }
   PyObject* modules = PyImport_GetModuleDict();  // borrowed
   return set_item_plain_key(modules, "verdalix._native", native.get()) &&
          set_item_plain_key(PyModule_GetDict(package), "_native", native.get());
