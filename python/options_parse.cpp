@@ -138,4 +138,19 @@ bool validate_options(const ConvertedOptions& in, CodecOptions* out) {
   return true;
 }
 
+namespace {
+
+template <class E, size_t N>
+std::string_view keyword_in(const Keyword<E> (&table)[N], E value) {
+  for (const auto& keyword : table) {
+    if (keyword.value == value) return keyword.text;
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+std::string_view keyword_of(WaveletMethod method) { return keyword_in(kMethods, method); }
+std::string_view keyword_of(EntropyCoder coder) { return keyword_in(kCoders, coder); }
+
 }  // namespace vdx::python

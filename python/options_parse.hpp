@@ -42,4 +42,9 @@ bool convert_options(PyObject* const* bound, ConvertedOptions* out);
 // False with ValueError set (no note).
 bool validate_options(const ConvertedOptions& converted, CodecOptions* out);
 
+// The keyword that names a value, from the same tables the options are read
+// with ("unknown" for a value no keyword names).
+std::string_view keyword_of(WaveletMethod method);
+std::string_view keyword_of(EntropyCoder coder);
+
 }  // namespace vdx::python

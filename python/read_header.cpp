@@ -6,6 +6,7 @@
 
 #include "python/errors.hpp"
 #include "python/native_module.hpp"
+#include "python/options_parse.hpp"
 #include "python/py_buffer.hpp"
 #include "python/py_ref.hpp"
 #include "src/container.hpp"
@@ -13,32 +14,23 @@
 namespace vdx::python {
 namespace {
 
-const char* method_name(WaveletMethod method) {
-  switch (method) {
-    case WaveletMethod::Cdf53: return "cdf53";
-    case WaveletMethod::Cdf97: return "cdf97";
-    case WaveletMethod::Db4: return "db4";
-    case WaveletMethod::Sym4: return "sym4";
-  }
-  return "unknown";
-}
-
-const char* coder_name(uint8_t coder_id) {
-  switch (coder_id) {
-    case 0: return "deflate";
-    case 1: return "arans";
-    case 2: return "cmodel";
-  }
-  return "unknown";
+// A container records the coder by its id, which is the EntropyCoder value
+// (Cmodel for both requests that select the coefficient model).
+std::string_view coder_keyword(uint8_t coder_id) {
+  return coder_id <= static_cast<uint8_t>(EntropyCoder::Cmodel)
+             ? keyword_of(static_cast<EntropyCoder>(coder_id))
+             : "unknown";
 }
 
 PyObject* header_dict(const CheckedContainer& checked) {
   const ContainerHeader& h = checked.header;
+  const std::string_view method = keyword_of(h.method);
+  const std::string_view coder = coder_keyword(h.coder_id);
   return Py_BuildValue(
-      "{s:n,s:s,s:s,s:i,s:i,s:d,s:d,s:d,s:d,s:d,s:n,s:(ii)}",
+      "{s:n,s:s#,s:s#,s:i,s:i,s:d,s:d,s:d,s:d,s:d,s:n,s:(ii)}",
       "sample_count", static_cast<Py_ssize_t>(h.sample_count),
-      "method", method_name(h.method),
-      "coder", coder_name(h.coder_id),
+      "method", method.data(), static_cast<Py_ssize_t>(method.size()),
+      "coder", coder.data(), static_cast<Py_ssize_t>(coder.size()),
       "scale", static_cast<int>(h.scale),
       "levels", static_cast<int>(h.levels),
       "multiplier", static_cast<double>(checked.multiplier),

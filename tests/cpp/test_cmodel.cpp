@@ -8,25 +8,17 @@
 #include <vector>
 
 #include "src/cmodel.hpp"
+#include "tests/cpp/band_helpers.hpp"
 #include "tests/cpp/allocation_probe.hpp"
 #include "tests/cpp/vectors.hpp"
 
 namespace vdx {
 namespace {
 
-using Bands = std::vector<std::vector<int16_t>>;
-using Bytes = std::vector<uint8_t>;
-
-Bytes encode(const Bands& bands) {
-  std::vector<std::span<const int16_t>> views(bands.begin(), bands.end());
-  return CoefficientStream::encode(views);
-}
-
-std::vector<uint32_t> lengths_of(const Bands& bands) {
-  std::vector<uint32_t> lengths;
-  for (const auto& band : bands) lengths.push_back(static_cast<uint32_t>(band.size()));
-  return lengths;
-}
+using testing::Bands;
+using testing::Bytes;
+using testing::encode;
+using testing::lengths_of;
 
 // "ok" or the error message, from decode and decode_flat alike (they must agree).
 std::string decode_message(const Bytes& stream, const std::vector<uint32_t>& lengths) {

@@ -8,14 +8,17 @@
 #include <vector>
 
 #include "src/cmodel.hpp"
+#include "tests/cpp/band_helpers.hpp"
 #include "tests/cpp/coder_reference.hpp"
 #include "tests/cpp/vectors.hpp"
 
 namespace vdx {
 namespace {
 
-using Bands = std::vector<std::vector<int16_t>>;
-using Bytes = std::vector<uint8_t>;
+using testing::Bands;
+using testing::Bytes;
+using testing::encode;
+using testing::lengths_of;
 
 // Both entry points agree with the reference: the error text, or the bands.
 void expect_same_as_reference(const Bytes& stream, const std::vector<uint32_t>& lengths) {
@@ -35,17 +38,6 @@ void expect_same_as_reference(const Bytes& stream, const std::vector<uint32_t>& 
   std::vector<int16_t> joined;
   for (const auto& band : expected.bands) joined.insert(joined.end(), band.begin(), band.end());
   EXPECT_EQ(*flat, joined);
-}
-
-Bytes encode(const Bands& bands) {
-  std::vector<std::span<const int16_t>> views(bands.begin(), bands.end());
-  return CoefficientStream::encode(views);
-}
-
-std::vector<uint32_t> lengths_of(const Bands& bands) {
-  std::vector<uint32_t> lengths;
-  for (const auto& band : bands) lengths.push_back(static_cast<uint32_t>(band.size()));
-  return lengths;
 }
 
 // Bands shaped like quantised wavelet bands: long runs of zeros in some,

@@ -78,11 +78,19 @@ def test_sub_interpreters_are_refused_clearly():
 
 def test_type_checkers_see_the_stubs(tmp_path):
     mypy_api = pytest.importorskip("mypy.api")
-    snippet = tmp_path / "snippet.py"
-    snippet.write_text(textwrap.dedent("""
+
+    def check(code):
+        snippet = tmp_path / "snippet.py"
+        snippet.write_text(textwrap.dedent(code))
+        return mypy_api.run(["--strict", "--no-incremental", "--python-executable",
+                             sys.executable, str(snippet)])
+
+    stdout, stderr, status = check("""
         import numpy as np
         import numpy.typing as npt
         import verdalix
+        from verdalix import cli
+        from verdalix.targets import Fit, compress_within, fit_options
 
         def roundtrip(x: npt.NDArray[np.float32]) -> npt.NDArray[np.float32]:
             options = verdalix.CompressionOptions(method="db4", scale=9)
@@ -94,24 +102,6 @@ def test_type_checkers_see_the_stubs(tmp_path):
         except verdalix.PanicException:
             pass
         version: str = verdalix.__version__
-        """))
-    stdout, stderr, status = mypy_api.run(
-        ["--strict", "--no-incremental", "--python-executable", sys.executable, str(snippet)])
-    assert status == 0, stdout + stderr
-    # And a real mistake is caught, so the stubs were read rather than skipped.
-    snippet.write_text("import verdalix\nverdalix.compress_signal(3)\n")
-    stdout, _, status = mypy_api.run(["--strict", "--no-incremental", str(snippet)])
-    assert status == 1 and "compress_signal" in stdout, stdout
-
-
-def test_type_checkers_see_the_targets_and_the_command(tmp_path):
-    mypy_api = pytest.importorskip("mypy.api")
-    snippet = tmp_path / "snippet.py"
-    snippet.write_text(textwrap.dedent("""
-        import numpy as np
-        import verdalix
-        from verdalix import cli
-        from verdalix.targets import Fit, compress_within, fit_options
 
         x = np.zeros(64, np.float64)
         fit: Fit = fit_options(x, prd=1.0, method="db4")
@@ -120,13 +110,16 @@ def test_type_checkers_see_the_targets_and_the_command(tmp_path):
         errors: list[float] = [fit.max_error, fit.rms_error, fit.prd, fit.quant_multiplier]
         blob: bytes = compress_within(x, max_error=0.5, coder="deflate")
         status: int = cli.main(["info", "a.vdx"])
-        """))
-    stdout, stderr, status = mypy_api.run(
-        ["--strict", "--no-incremental", "--python-executable", sys.executable, str(snippet)])
+        """)
     assert status == 0, stdout + stderr
-    snippet.write_text("from verdalix.targets import fit_options\nfit_options([1.0], prd='x')\n")
-    stdout, _, status = mypy_api.run(["--strict", "--no-incremental", str(snippet)])
-    assert status == 1 and "fit_options" in stdout, stdout
+    # And real mistakes are caught, so the stubs were read rather than skipped.
+    stdout, _, status = check("""
+        import verdalix
+        from verdalix.targets import fit_options
+        verdalix.compress_signal(3)
+        fit_options([1.0], prd='x')
+        """)
+    assert status == 1 and "compress_signal" in stdout and "fit_options" in stdout, stdout
 
 
 def test_native_submodule_survives_a_fresh_import():
