@@ -94,8 +94,10 @@ def _scale(text: str) -> int:
 
 
 def _subparser(commands: Any, name: str, help: str, epilog: str) -> argparse.ArgumentParser:
-    return commands.add_parser(name, help=help, description=help[0].upper() + help[1:] + ".",
-                               epilog=epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser: argparse.ArgumentParser = commands.add_parser(
+        name, help=help, description=help[0].upper() + help[1:] + ".", epilog=epilog,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    return parser
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -219,6 +221,7 @@ def compress(args: argparse.Namespace) -> None:
     target = {k: config[k] for k in _codec_config.TARGETS if config.get(k) is not None}
     with Progress(f"verdalix: compressing {args.input}", sys.stderr):
         try:
+            options: verdalix.CompressionOptions | None
             if target:
                 fit = targets.fit_options(samples, method=config["method"],
                                           coder=config["coder"], **target)
