@@ -69,16 +69,15 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
 
 
-def _number(name: str, low: float = 0.0) -> Any:
+def _number(low: float = 0.0) -> Any:
     """An argparse type: a finite real number of at least `low`."""
     def convert(text: str) -> float:
         try:
             value = float(text)
         except ValueError:
-            raise argparse.ArgumentTypeError(f"{name} takes a number, not {text!r}") from None
+            raise argparse.ArgumentTypeError(f"takes a number, not {text!r}") from None
         if not math.isfinite(value) or value < low:
-            raise argparse.ArgumentTypeError(
-                f"{name} must be a finite number >= {low:g}, not {text!r}")
+            raise argparse.ArgumentTypeError(f"must be a finite number >= {low:g}, not {text!r}")
         return value
     return convert
 
@@ -87,9 +86,9 @@ def _scale(text: str) -> int:
     try:
         value = int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"--scale takes an integer, not {text!r}") from None
+        raise argparse.ArgumentTypeError(f"takes an integer, not {text!r}") from None
     if not 6 <= value <= 12:
-        raise argparse.ArgumentTypeError(f"--scale must be 6 to 12, not {text}")
+        raise argparse.ArgumentTypeError(f"must be 6 to 12, not {text}")
     return value
 
 
@@ -111,11 +110,11 @@ def _parser() -> argparse.ArgumentParser:
     c.add_argument("--dtype", choices=["float32", "float64"],
                    help="sample type of a raw (little-endian) input; never applied to NumPy files")
     goal = c.add_mutually_exclusive_group()
-    goal.add_argument("--max-error", type=_number("--max-error"), metavar="E",
+    goal.add_argument("--max-error", type=_number(), metavar="E",
                       help="every decoded sample within E of the input")
-    goal.add_argument("--rms-error", type=_number("--rms-error"), metavar="E",
+    goal.add_argument("--rms-error", type=_number(), metavar="E",
                       help="RMS error at most E")
-    goal.add_argument("--prd", type=_number("--prd"), metavar="P",
+    goal.add_argument("--prd", type=_number(), metavar="P",
                       help="normalised PRD at most P percent")
     c.add_argument("--method", choices=_METHODS,
                    help="wavelet (with a target: fixes it instead of searching)")
