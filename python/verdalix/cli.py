@@ -1,4 +1,4 @@
-"""The `verdalix` command (also `python -m verdalix`).
+"""The `verdalix` command (also `python -m verdalix`)::
 
     verdalix compress IN OUT [--max-error E | --rms-error E | --prd P |
                               --scale S --cutoff C --multiplier M]
@@ -319,6 +319,10 @@ def report(error: BaseException, path: Path | None = None) -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command with `argv` (``sys.argv[1:]`` when None), as the
+    `verdalix` command does, and returns its exit status: 0, 1 for a
+    failure, 2 for a usage error (``--help`` and ``--version`` exit 0
+    through SystemExit, as argparse does)."""
     # Paths that are not valid UTF-8 are printed escaped rather than failing.
     for stream in (sys.stdout, sys.stderr):
         if hasattr(stream, "reconfigure"):
