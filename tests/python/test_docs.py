@@ -36,6 +36,9 @@ def run_page(page, extras):
     return skipped
 
 
+# Slow under valgrind (zarr stores, target searches) and covered there by the
+# tests of what they call.
+@pytest.mark.slow
 @pytest.mark.parametrize("page", PAGES, ids=lambda p: str(p.relative_to(ROOT)))
 def test_examples_run(page, tmp_path, monkeypatch):
     # Examples write files (zarr stores) where a reader would: the current folder.
@@ -45,6 +48,7 @@ def test_examples_run(page, tmp_path, monkeypatch):
         pytest.skip(f"skipped {'; '.join(skipped)}")
 
 
+@pytest.mark.slow
 def test_examples_skip_cleanly_without_the_extras(tmp_path, monkeypatch):
     """Where no extra is installed, the examples that need one are skipped
     and the rest of each page still runs (none uses what a skipped one made)."""
