@@ -213,29 +213,34 @@ class _Usage(Exception):
     """A usage error found after parsing (exit status 2)."""
 
 
+def _options_for(samples: Samples, config: dict[str, Any]
+                 ) -> tuple[verdalix.CompressionOptions, str | None]:
+    """The options to compress with, and the settings line when a search
+    chose them (None: the header's own settings are printed)."""
+    target = {k: config[k] for k in _codec_config.TARGETS if config.get(k) is not None}
+    if not target:
+        _, options = _codec_config.validated(**config)
+        if options is None:  # validated() builds options whenever no target is given
+            raise RuntimeError("explicit settings without options")
+        return options, None
+    fit = targets.fit_options(samples, method=config["method"], coder=config["coder"],
+                              **target)
+    return fit.options, (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
+                         f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
+
+
 def compress(args: argparse.Namespace) -> None:
     config = _settings(args)
     samples = read_samples(args.input, args.dtype)
     refuse_overwrite(args.output, [args.input], args.force)
-    target = {k: config[k] for k in _codec_config.TARGETS if config.get(k) is not None}
     with Progress(f"verdalix: compressing {args.input}", sys.stderr):
         try:
-            options: verdalix.CompressionOptions | None
-            if target:
-                fit = targets.fit_options(samples, method=config["method"],
-                                          coder=config["coder"], **target)
-                options = fit.options
-                setting = (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
-                           f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
-            else:
-                _, options = _codec_config.validated(**config)
-                setting = ""
-            assert options is not None
+            options, setting = _options_for(samples, config)
             blob = _native.encode(samples, options)  # compress_signal's bytes, GIL released
             decoded = _native.decode(blob, samples.size)
         except ValueError as e:
             raise Failure(f"{args.input}: {e}") from None
-    if not target:
+    if setting is None:
         header = _native.read_header(blob)
         setting = (f"{header['method']}, scale {header['scale']}, cutoff {config['cutoff']}, "
                    f"multiplier {_f32(header['multiplier'])}, coder {header['coder']}")
