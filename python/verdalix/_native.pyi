@@ -13,3 +13,7 @@ def encode(
 def decode(
     data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...
+def fit(
+    data: npt.NDArray[np.float32] | npt.NDArray[np.float64], kind: int, target: float,
+    options: CompressionOptions, fixed_method: bool, /
+) -> tuple[bytes, float, int, str, tuple[float, float, float], bool]: ...
