@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
@@ -107,12 +106,22 @@ constexpr size_t kPairFirsts = 8;
 // Coefficients this small (in steps) are stepped toward zero by the sweep,
 // which runs this many passes.
 constexpr int kSweepMagnitude = 2;
+// Coefficients up to this magnitude are tried for zeroing at once (a jump's
+// neighbours in a piecewise constant signal, say).
+constexpr int kZeroMagnitude = 12;
 constexpr int kSweepPasses = 2;
 // Exact decodes that undo the sweep's moves around a miss.
 constexpr int kUndoRounds = 3;
 
 class BoundModel {
  public:
+  struct Candidate {
+    size_t band;
+    size_t index;
+    int delta;
+    double change;  // in the window's total violation
+  };
+
   BoundModel(const Prepared& p, const Bounds& bounds, double bound,
              const std::vector<Atom>& atoms, float multiplier)
       : p_(p), atoms_(atoms), starts_(band_starts(p)), m_(multiplier),
@@ -155,7 +164,35 @@ class BoundModel {
     if (violation(i, y_[i]) == 0.0) return false;
     std::vector<Candidate> moves;
     const size_t last_band = std::min(atoms_.size() - 1, kRepairLevels);
-    for (size_t b = last_band == atoms_.size() - 1 ? 0 : 1; b <= last_band; ++b) {
+    collect_moves(q, i, last_band == atoms_.size() - 1 ? 0 : 1, last_band, moves);
+    if (!moves.empty() && min_change(moves) < 0.0) return apply_best(q, moves);
+    // The finest levels alone overshoot here: the deeper ones move smoother
+    // and wider, and two steps together can land between.
+    if (last_band < atoms_.size() - 1) {
+      collect_moves(q, i, last_band + 1, atoms_.size() - 1, moves);
+      collect_moves(q, i, 0, 0, moves);
+    }
+    if (moves.empty()) return false;
+    if (min_change(moves) < 0.0) return apply_best(q, moves);
+    return apply_best_pair(q, moves);
+  }
+
+  static double min_change(const std::vector<Candidate>& moves) {
+    double m = INFINITY;
+    for (const Candidate& c : moves) m = std::min(m, c.change);
+    return m;
+  }
+
+  bool apply_best(std::vector<int16_t>& q, const std::vector<Candidate>& moves) {
+    const Candidate* best = &moves[0];
+    for (const Candidate& c : moves) best = c.change < best->change ? &c : best;
+    apply(q, best->band, best->index, best->delta);
+    return true;
+  }
+
+  void collect_moves(const std::vector<int16_t>& q, size_t i, size_t first_band,
+                     size_t last_band, std::vector<Candidate>& moves) const {
+    for (size_t b = first_band; b <= last_band; ++b) {
       const Atom& a = atoms_[b];
       if (a.values.empty()) continue;
       const int64_t len = static_cast<int64_t>(a.values.size());
@@ -176,14 +213,11 @@ class BoundModel {
         }
       }
     }
+  }
+
+  bool apply_best_pair(std::vector<int16_t>& q, std::vector<Candidate>& moves) {
     std::sort(moves.begin(), moves.end(),
               [](const Candidate& x, const Candidate& y) { return x.change < y.change; });
-    if (moves[0].change < 0.0) {
-      apply(q, moves[0].band, moves[0].index, moves[0].delta);
-      return true;
-    }
-    // No single step helps (each overshoots somewhere in its window): two
-    // steps in different coefficients can land between.
     const size_t firsts = std::min<size_t>(moves.size(), kPairFirsts);
     double best = 0.0;
     size_t best_first = 0, best_second = 0;
@@ -247,20 +281,42 @@ class BoundModel {
   // Steps small coefficients toward zero wherever every sample of their
   // window stays inside its inner box; finest levels first.
   void sweep(std::vector<int16_t>& q) {
+    // Coefficients whose rounding only just reached their value go first:
+    // zeroing them costs the least error, so the boxes' room goes furthest.
+    std::vector<std::pair<float, uint32_t>> order;
     for (size_t b = 1; b < atoms_.size(); ++b) {
       if (atoms_[b].values.empty()) continue;
       for (size_t k = 0; k < p_.lengths[b]; ++k) {
         const size_t index = starts_[b] + k;
         const int v = q[index];
-        if (v == 0 || std::abs(v) > kSweepMagnitude) continue;
-        const int delta = v > 0 ? -1 : 1;
-        if (window_stays_inside(atoms_[b], static_cast<int64_t>(k), delta)) {
+        if (v == 0 || std::abs(v) > kZeroMagnitude) continue;
+        order.emplace_back(std::abs(p_.coefficients[index] * m_), static_cast<uint32_t>(index));
+      }
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [magnitude, position] : order) {
+      const size_t index = position;
+      const size_t b = band_of(index);
+      const int64_t k = static_cast<int64_t>(index - starts_[b]);
+      const int v = q[index];
+      if (v == 0) continue;
+      // Zero at once where the window allows, else one step toward zero.
+      for (int delta : {-v, v > 0 ? -1 : 1}) {
+        if (delta != -v && std::abs(v) > kSweepMagnitude) break;
+        if (window_stays_inside(atoms_[b], k, delta)) {
           apply(q, b, index, delta);
           swept_.push_back({b, index, delta});
+          break;
         }
       }
     }
   }
+
+  size_t band_of(size_t index) const {
+    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), index) -
+                               starts_.begin()) - 1;
+  }
+
 
  private:
   double violation(size_t i, double y) const {
@@ -317,12 +373,6 @@ class BoundModel {
     size_t band;
     size_t index;
     int delta;
-  };
-  struct Candidate {
-    size_t band;
-    size_t index;
-    int delta;
-    double change;  // in the window's total violation
   };
 
   const Prepared& p_;
