@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import verdalix
-from conftest import raised
+from conftest import progress_during, raised
 from verdalix import targets
 
 KINDS = ("max_error", "rms_error", "prd")
@@ -231,3 +231,43 @@ def test_never_much_larger_than_the_grid(name):
             best = min(size for size, errors in points if errors[kind] <= target)
             fitted = len(targets.compress_within(data, **{kind: target}))
             assert fitted <= 1.03 * best, (kind, target, fitted, best)
+
+
+# ---- the native fitter: released GIL, threads, the Fit record ------------------
+
+def test_fitting_calls_let_other_threads_run():
+    # The counting thread moves only at the call's edges while a call holds
+    # the GIL; through the whole fit while it is released.
+    import sys
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+    try:
+        data = tones(1 << 20)
+        held = progress_during(verdalix.compress_signal, data)
+        released = progress_during(lambda: targets.compress_within(data, max_error=0.01))
+    finally:
+        sys.setswitchinterval(saved)
+    assert released > 4 * held + 1000, (released, held)
+
+
+def test_threads_fit_the_same_bytes_as_one():
+    from concurrent.futures import ThreadPoolExecutor
+    jobs = [(SIGNALS[name](5000), kind, target) for name in ("tones", "walk", "steps")
+            for kind, target in (("max_error", 0.05), ("prd", 1.0))]
+    serial = [targets.compress_within(x, **{k: t}) for x, k, t in jobs]
+    with ThreadPoolExecutor(4) as pool:
+        parallel = list(pool.map(lambda j: targets.compress_within(j[0], **{j[1]: j[2]}),
+                                 jobs * 2))
+    assert parallel == serial * 2
+
+
+def test_bound_aware_fit_is_described_honestly():
+    data = tones(8000)
+    fit = targets.fit_options(data, max_error=0.01)
+    assert not fit.options_reproduce  # coefficients placed one by one
+    plain = verdalix.compress_signal(data, fit.options)
+    header, again = verdalix._native.read_header(fit.container), verdalix._native.read_header(plain)
+    # Same settings, different coefficients: the plain one is larger.
+    assert {k: header[k] for k in ("method", "multiplier", "coder", "levels")} == \
+        {k: again[k] for k in ("method", "multiplier", "coder", "levels")}
+    assert fit.nbytes < len(plain)
