@@ -21,6 +21,7 @@ struct Atom {
   int64_t offset = 0;
   int64_t step = 1;
   std::vector<float> values;
+  float peak = 0.0f;  // the largest |value|
 };
 
 // Interior responses per band in band layout order, from a short signal
@@ -54,6 +55,7 @@ Result<std::vector<Atom>, CodecError> atoms_of(const Prepared& p) {
     if (first == end) continue;  // no response: the band is never moved
     a.offset = static_cast<int64_t>(first) - static_cast<int64_t>(middle) * a.step;
     a.values.assign(y.begin() + first, y.begin() + last + 1);
+    for (float v : a.values) a.peak = std::max(a.peak, std::abs(v));
   }
   return atoms;
 }
@@ -200,9 +202,19 @@ class BoundModel {
       int64_t kmin = pos - len + 1 <= 0 ? 0 : (pos - len + 1 + a.step - 1) / a.step;
       int64_t kmax = pos < 0 ? -1 : pos / a.step;
       kmax = std::min<int64_t>(kmax, static_cast<int64_t>(p_.lengths[b]) - 1);
+      const bool deep = b == 0 || b > kRepairLevels;
+      int64_t strongest = kmin;
+      for (int64_t k = kmin; deep && k <= kmax; ++k) {
+        if (std::abs(a.values[pos - k * a.step]) >
+            std::abs(a.values[pos - strongest * a.step])) {
+          strongest = k;
+        }
+      }
+      // Deeper atoms are long: only the one strongest at the sample is tried.
+      if (deep) kmin = kmax = std::min(strongest, kmax);
       for (int64_t k = kmin; k <= kmax; ++k) {
         const float at = a.values[pos - k * a.step];
-        if (std::abs(at) < 0.25f * max_abs(a)) continue;
+        if (std::abs(at) < 0.25f * a.peak) continue;
         const size_t index = starts_[b] + static_cast<size_t>(k);
         // Both signs: a step against the sample's need can pair with one
         // for it into a finer correction than either.
@@ -281,52 +293,30 @@ class BoundModel {
   // Steps small coefficients toward zero wherever every sample of their
   // window stays inside its inner box; finest levels first.
   void sweep(std::vector<int16_t>& q) {
-    // Coefficients whose rounding only just reached their value go first:
-    // zeroing them costs the least error, so the boxes' room goes furthest.
-    std::vector<std::pair<float, uint32_t>> order;
     for (size_t b = 1; b < atoms_.size(); ++b) {
       if (atoms_[b].values.empty()) continue;
       for (size_t k = 0; k < p_.lengths[b]; ++k) {
         const size_t index = starts_[b] + k;
         const int v = q[index];
         if (v == 0 || std::abs(v) > kZeroMagnitude) continue;
-        order.emplace_back(std::abs(p_.coefficients[index] * m_), static_cast<uint32_t>(index));
-      }
-    }
-    std::sort(order.begin(), order.end());
-    for (const auto& [magnitude, position] : order) {
-      const size_t index = position;
-      const size_t b = band_of(index);
-      const int64_t k = static_cast<int64_t>(index - starts_[b]);
-      const int v = q[index];
-      if (v == 0) continue;
-      // Zero at once where the window allows, else one step toward zero.
-      for (int delta : {-v, v > 0 ? -1 : 1}) {
-        if (delta != -v && std::abs(v) > kSweepMagnitude) break;
-        if (window_stays_inside(atoms_[b], k, delta)) {
-          apply(q, b, index, delta);
-          swept_.push_back({b, index, delta});
-          break;
+        // Zero at once where the window allows, else one step toward zero.
+        for (int delta : {-v, v > 0 ? -1 : 1}) {
+          if (delta != -v && std::abs(v) > kSweepMagnitude) break;
+          if (window_stays_inside(atoms_[b], static_cast<int64_t>(k), delta)) {
+            apply(q, b, index, delta);
+            swept_.push_back({b, index, delta});
+            break;
+          }
         }
       }
     }
   }
 
-  size_t band_of(size_t index) const {
-    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), index) -
-                               starts_.begin()) - 1;
-  }
 
 
  private:
   double violation(size_t i, double y) const {
     return std::max({inner_lo_[i] - y, y - inner_hi_[i], 0.0});
-  }
-
-  static float max_abs(const Atom& a) {
-    float m = 0.0f;
-    for (float v : a.values) m = std::max(m, std::abs(v));
-    return m;
   }
 
   template <class Visit>
