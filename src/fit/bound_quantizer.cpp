@@ -398,6 +398,7 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
   if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {
     return std::optional<BoundAwareFit>();
   }
+  std::optional<BoundAwareFit> best;
   const std::vector<size_t> order = likely_smallest_first(prepared, bound);
   for (size_t rank = 0; rank < std::min(order.size(), kWaveletsTried); ++rank) {
     const size_t index = order[rank];
@@ -410,15 +411,20 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
                        attempt(p, bounds, bound, *atoms, coarseness, &too_coarse));
       if (a) {
         const double bits = estimate_bits(a->values, p.lengths);
-        return std::optional<BoundAwareFit>(
-            BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits});
+        if (!best || bits < best->bits) {
+          best = BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits};
+        }
+        // Settling at once says the ranking was right; a wavelet that needed
+        // finer multipliers may well lose to the next one.
+        if (tries <= 1) return best;
+        break;
       }
       // Error ~ 1/multiplier: aim the quantile at the bound, or step when
       // the repair stalled.
       coarseness *= too_coarse > 0.0 ? std::max(1.15, too_coarse * 1.03) : kAfterStall;
     }
   }
-  return std::optional<BoundAwareFit>();
+  return best;
 }
 
 }  // namespace vdx::fit
