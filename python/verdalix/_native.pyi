@@ -13,3 +13,16 @@ def encode(
 def decode(
     data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...
+def encode_chunk(
+    data: npt.NDArray[Any], options: CompressionOptions, axis: int | None, /
+) -> bytes: ...
+def decode_chunk(
+    data: Buffer | npt.NDArray[Any],
+    count: int = -1,
+    out: npt.NDArray[Any] | None = None,
+    max_samples: int = -1,
+    /,
+) -> npt.NDArray[Any]: ...
+def describe_chunk(
+    data: Buffer | npt.NDArray[Any], /
+) -> tuple[bool, str, tuple[int, ...], int | None]: ...

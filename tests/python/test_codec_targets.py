@@ -53,8 +53,7 @@ def test_a_chunk_is_fitted_like_compress_within():
     assert np.abs(decompress_signal(blob) - chunk.ravel()).max() <= 0.01
     assert codec.encode(chunk.astype(np.float64)) == blob
     raised(TypeError, codec.encode, np.arange(10, dtype=np.int16),
-           message="verdalix encodes float32 or float64 samples, not int16")
-    raised(ValueError, codec.encode, np.zeros((4, 4), np.float32)[:, ::2])
+           message="verdalix fits error targets to float32 or float64 chunks, not int16")
     with pytest.raises(ValueError, match="no setting reaches"):
         vnumcodecs.Verdalix(max_error=0.0).encode(chunk)
 
