@@ -92,7 +92,7 @@ Result<Bytes, CodecError> encode_typed(const uint8_t* data, SampleType type, uin
   std::vector<FoundRun> found;
   std::vector<RunRecord> runs;
   std::vector<Bytes> containers(g.line_count());
-  LineCompressor compressor(type, settings);
+  LineCompressor compressor(settings);
   for (uint64_t l = 0; l < g.line_count(); ++l) {
     const T* line = lines + l * g.length;
     found.clear();

@@ -16,8 +16,7 @@ namespace vdx::frame {
 
 class LineCompressor {
  public:
-  LineCompressor(SampleType type, const ChunkSettings& settings)
-      : type_(type), settings_(settings) {}
+  explicit LineCompressor(const ChunkSettings& settings) : settings_(settings) {}
 
   // `work` holds the line as float32 with its kept samples filled in,
   // `original` the caller's samples, `kept` one flag per sample.
@@ -36,7 +35,6 @@ class LineCompressor {
         "Error targets are not yet fitted by the chunk codec"));
   }
 
-  SampleType type_;
   const ChunkSettings& settings_;
 };
 
