@@ -3,6 +3,7 @@
 // settings, check what can be checked holding the GIL, and release it for the
 // frame's own work; the frame (src/frame) does everything else.
 #include <cstring>
+#include <string_view>
 #include <span>
 #include <vector>
 
@@ -100,18 +101,44 @@ bool read_axis(PyObject* object, ChunkSettings* settings) {
   return true;
 }
 
+// (kind, value, method_fixed): the target verdalix.targets checked, its
+// method and coder taken from the options.
+bool read_target(PyObject* object, ChunkSettings* settings) {
+  if (object == Py_None) return true;
+  const char* kind = nullptr;
+  double value = 0.0;
+  int method_fixed = 0;
+  if (!PyArg_ParseTuple(object, "sdp", &kind, &value, &method_fixed)) return false;
+  const std::string_view name(kind);
+  ErrorTarget& target = settings->target;
+  if (name == "max_error") target.kind = TargetKind::MaxError;
+  else if (name == "rms_error") target.kind = TargetKind::RmsError;
+  else if (name == "prd") target.kind = TargetKind::Prd;
+  else {
+    PyErr_Format(PyExc_ValueError, "unknown target kind %R", PyTuple_GET_ITEM(object, 0));
+    return false;
+  }
+  settings->has_target = true;
+  target.value = value;
+  target.has_method = method_fixed != 0;
+  target.method = settings->options.method;
+  target.coder = settings->options.coder;
+  return true;
+}
+
 PyObject* bytes_of(const std::vector<uint8_t>& bytes) {
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
                                    static_cast<Py_ssize_t>(bytes.size()));
 }
 
-// encode_chunk(data, options, axis, /): the chunk's frame, or its bare
-// container when it is one float32 line with nothing kept.
+// encode_chunk(data, options, axis, target=None, /): the chunk's frame, or
+// its bare container when it is one float32 line with nothing kept.
 PyObject* encode_chunk_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return guarded([&]() -> PyObject* {
-    if (!positional_count("encode_chunk", nargs, 3, 3)) return nullptr;
+    if (!positional_count("encode_chunk", nargs, 3, 4)) return nullptr;
     ChunkSettings settings;
-    if (!read_options(args[1], &settings.options) || !read_axis(args[2], &settings)) {
+    if (!read_options(args[1], &settings.options) || !read_axis(args[2], &settings) ||
+        (nargs > 3 && !read_target(args[3], &settings))) {
       return nullptr;
     }
     SampleType type;
@@ -267,10 +294,11 @@ PyMethodDef encode_chunk_def = {
     "encode_chunk",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(encode_chunk_py)),
     METH_FASTCALL,
-    "encode_chunk(data, options, axis, /)\n--\n\n"
+    "encode_chunk(data, options, axis, target=None, /)\n--\n\n"
     "The stored form of a C-contiguous chunk (float32, float64 or an integer type\n"
     "up to 32 bits): its lines along `axis` (None: the C-order flattening) each\n"
-    "compressed, behind the chunk frame; with the GIL released.",
+    "compressed, with `options` or fitted to `target` (kind, value, method_fixed),\n"
+    "behind the chunk frame; with the GIL released.",
 };
 
 PyMethodDef decode_chunk_def = {

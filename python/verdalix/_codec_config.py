@@ -111,13 +111,13 @@ def encode_chunk(chunk: Any, config: dict[str, Any]) -> bytes:
     settings = {k: v for k, v in config.items() if k not in ("axis", "max_samples")}
     _, options = validated(**settings)
     samples = _chunk_array(chunk)
+    axis = config.get("axis", -1)
     if options is not None:
-        return _native.encode_chunk(samples, options, config.get("axis", -1))
-    # Until the native frame fits targets, a target compresses the chunk's
-    # flattening as one float container, as before the frame.
-    if samples.dtype not in (np.float32, np.float64) or not samples.dtype.isnative:
-        raise TypeError(f"verdalix fits error targets to float32 or float64 chunks, "
-                        f"not {samples.dtype}")
+        return _native.encode_chunk(samples, options, axis)
+    # Each line is fitted natively, measured against the chunk's own samples
+    # outside the kept runs (integers after the reader's rounding).
     kind = next(name for name in TARGETS if config.get(name) is not None)
-    return targets.compress_within(samples.reshape(-1), method=config["method"],
-                                   coder=config["coder"], **{kind: config[kind]})
+    method = config["method"]
+    fixed = CompressionOptions(method="cdf97" if method is None else method,
+                               coder=config["coder"])
+    return _native.encode_chunk(samples, fixed, axis, (kind, config[kind], method is not None))

@@ -14,7 +14,11 @@ def decode(
     data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...
 def encode_chunk(
-    data: npt.NDArray[Any], options: CompressionOptions, axis: int | None, /
+    data: npt.NDArray[Any],
+    options: CompressionOptions,
+    axis: int | None,
+    target: tuple[str, float, bool] | None = None,
+    /,
 ) -> bytes: ...
 def decode_chunk(
     data: Buffer | npt.NDArray[Any],

@@ -39,7 +39,7 @@ ChunkSettings flattened() {
 Bytes encode(const void* data, SampleType type, std::vector<uint64_t> shape,
              const ChunkSettings& settings) {
   auto chunk = encode_chunk(data, type, shape, settings);
-  EXPECT_TRUE(chunk.ok()) << chunk.error().message();
+  EXPECT_TRUE(chunk.ok()) << (chunk.ok() ? "" : chunk.error().message());
   return chunk.ok() ? chunk.value() : Bytes{};
 }
 
@@ -282,6 +282,90 @@ TEST(ChunkFrame, DamagedFramesAreRefusedBeforeAnythingIsAllocatedForThem) {
     EXPECT_FALSE(decode_chunk(huge, SampleType::Int16, out.data(), 600).ok());
   });
   EXPECT_LT(largest, 4096u);
+}
+
+}  // namespace
+}  // namespace vdx
+
+namespace vdx {
+namespace {
+
+ChunkSettings target_of(TargetKind kind, double value, int32_t axis = -1) {
+  ChunkSettings settings;
+  settings.has_target = true;
+  settings.target.kind = kind;
+  settings.target.value = value;
+  settings.axis = axis;
+  return settings;
+}
+
+TEST(ChunkFrameTargets, FloatTargetsHoldOnTheWrittenSamplesOfEveryLine) {
+  // Two channels of very different scale, time-major, the second padded with
+  // zeros (a kept run) and holding a NaN: max_error holds on each channel's
+  // written samples, whatever the padding.
+  const size_t n = 3000;
+  std::vector<double> x(2 * n);
+  const auto a = make_signal(Shape::Tones, n, 1), b = make_signal(Shape::Tones, n, 2);
+  for (size_t j = 0; j < n; ++j) {
+    x[2 * j] = 1e-3 * a[j];
+    x[2 * j + 1] = j < 2000 ? 1e3 + b[j] : 0.0;
+  }
+  x[2 * 10 + 1] = NAN;
+  for (double bound : {5e-4, 1e-2}) {
+    const Bytes chunk = encode(x.data(), SampleType::Float64, {n, 2}, target_of(TargetKind::MaxError,
+                                                                                bound, 0));
+    const auto y = decode<double>(chunk, SampleType::Float64, x.size());
+    double worst[2] = {0.0, 0.0};
+    for (size_t i = 0; i < x.size(); ++i) {
+      if (std::isnan(x[i])) {
+        ASSERT_TRUE(std::isnan(y[i]));
+        continue;
+      }
+      worst[i % 2] = std::max(worst[i % 2], std::abs(y[i] - x[i]));
+    }
+    // Each channel is within the bound on its own scale.
+    EXPECT_LE(worst[0], bound);
+    EXPECT_LE(worst[1], bound);
+    EXPECT_GT(worst[0] + worst[1], 0.0);
+  }
+}
+
+template <class T>
+std::vector<double> errors_in_counts(const std::vector<T>& x, const std::vector<T>& y) {
+  std::vector<double> d(x.size());
+  for (size_t i = 0; i < x.size(); ++i) d[i] = std::abs(double(y[i]) - double(x[i]));
+  return d;
+}
+
+TEST(ChunkFrameTargets, IntegerTargetsAreInCountsAfterRounding) {
+  std::vector<int16_t> x(4 * 2000);
+  const auto s = make_signal(Shape::Tones, x.size(), 5);
+  for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<int16_t>(std::lround(900.0f * s[i]));
+  for (double bound : {0.49, 1.0, 3.7}) {
+    const Bytes chunk = encode(x.data(), SampleType::Int16, {4, 2000},
+                               target_of(TargetKind::MaxError, bound));
+    const auto y = decode<int16_t>(chunk, SampleType::Int16, x.size());
+    const auto d = errors_in_counts(x, y);
+    EXPECT_LE(*std::max_element(d.begin(), d.end()), std::floor(bound)) << bound;
+  }
+  for (double rms : {0.3, 2.0}) {
+    const Bytes chunk = encode(x.data(), SampleType::Int16, {4, 2000},
+                               target_of(TargetKind::RmsError, rms));
+    const auto y = decode<int16_t>(chunk, SampleType::Int16, x.size());
+    const auto d = errors_in_counts(x, y);
+    for (size_t line = 0; line < 4; ++line) {
+      double squares = 0.0;
+      for (size_t j = 0; j < 2000; ++j) squares += d[line * 2000 + j] * d[line * 2000 + j];
+      EXPECT_LE(std::sqrt(squares / 2000.0), rms) << rms << " " << line;
+    }
+  }
+  // int32 beyond 2^24 has no exact float32: exact integers are out of reach.
+  std::vector<int32_t> big(500);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = (1 << 28) + static_cast<int32_t>(i * 7);
+  auto refused = encode_chunk(big.data(), SampleType::Int32, std::vector<uint64_t>{500},
+                              target_of(TargetKind::MaxError, 0.4));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind(), CodecErrorKind::TargetUnreachable);
 }
 
 }  // namespace

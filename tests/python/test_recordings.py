@@ -278,3 +278,24 @@ def test_store_on_worker_processes_writes_what_a_serial_write_does(tmp_path):
                      scheduler=client)
     assert files(tmp_path / "workers") == files(tmp_path / "serial")
     assert len(files(tmp_path / "serial")) == 4
+
+
+@pytest.mark.parametrize("target", [{"max_error": 0.01}, {"rms_error": 0.002}, {"prd": 1.0}])
+def test_targets_hold_on_the_written_samples_of_edge_and_partly_written_chunks(tmp_path,
+                                                                                target):
+    # 500 + a wave in chunks of 4096 with a fill of 0: the edge chunk holds
+    # 300 samples, the second chunk 1000 (the rest never written).
+    n = 4096
+    data = (500 + np.sin(np.arange(2 * n + 300) / 20.0) + 0.1 * signal(2 * n + 300)).astype("f4")
+    stored = create(tmp_path / "a", 3, data, (n,), target)
+    stored[:n] = data[:n]
+    stored[n:n + 1000] = data[n:n + 1000]
+    stored[2 * n:] = data[2 * n:]
+    read = zarr.open_array(str(tmp_path / "a"), mode="r")[:]
+    (kind, bound), = target.items()
+    for part in (slice(0, n), slice(n, n + 1000), slice(2 * n, None)):
+        x, y = data[part].astype(np.float64), read[part].astype(np.float64)
+        error = {"max_error": np.abs(y - x).max(), "rms_error": np.sqrt(np.mean((y - x) ** 2)),
+                 "prd": 100 * np.sqrt(np.sum((y - x) ** 2) / np.sum((x - x.mean()) ** 2))}[kind]
+        assert error <= bound, (part, error)
+    assert not read[n + 1000:2 * n].any()
