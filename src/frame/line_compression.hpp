@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <cstdint>
 #include <span>
 #include <type_traits>
@@ -98,7 +100,9 @@ class LineCompressor {
       if (!fitted.ok()) {
         // A tightened target may be out of reach where the asked one was
         // not; the exact fallback still decides.
-        if (attempt == 0 || attempt == kIntegerAttempts) return fail(std::move(fitted).error());
+        if (attempt == 0 || attempt == kIntegerAttempts) {
+          return fail(in_counts(std::move(fitted).error()));
+        }
         attempt = kIntegerAttempts - 1;
         continue;
       }
@@ -110,6 +114,18 @@ class LineCompressor {
     }
     return fail(CodecError::target_unreachable(
         "no setting reaches the target on this line's integers once rounded"));
+  }
+
+  // The fitter names the float target it was given; the caller's is in counts.
+  CodecError in_counts(CodecError error) const {
+    if (error.kind() != CodecErrorKind::TargetUnreachable) return error;
+    static constexpr const char* kNames[] = {"max_error", "rms_error", "prd"};
+    char asked[64];
+    std::snprintf(asked, sizeof asked, "%s=%g", kNames[static_cast<int>(settings_.target.kind)],
+                  settings_.target.value);
+    return CodecError::target_unreachable(std::string("integer samples: ") + asked +
+                                          " (in counts, after rounding) is out of reach; " +
+                                          error.message());
   }
 
   const ChunkSettings& settings_;
