@@ -3,6 +3,7 @@
 // container, for a float32 chunk that is one line with nothing kept).
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "src/compressor.hpp"
 #include "src/container.hpp"
@@ -101,6 +102,14 @@ Result<Bytes, CodecError> encode_typed(const uint8_t* data, SampleType type, uin
       return fail(CodecError::unsupported_configuration("A chunk has more than 2^32 - 1 kept runs"));
     }
     for (const FoundRun& run : found) runs.push_back({static_cast<uint32_t>(l), run});
+    if constexpr (std::is_same_v<T, float>) {
+      // Nothing to fill: the line itself is what the codec compresses.
+      if (found.empty()) {
+        ASSIGN_OR_RETURN(containers[l],
+                         compressor.compress(std::span(line, length), line, kept));
+        continue;
+      }
+    }
     for (uint32_t j = 0; j < length; ++j) work[j] = working_value(line[j]);
     if (!fill_kept(work, kept)) continue;  // every sample kept: no container
     ASSIGN_OR_RETURN(containers[l], compressor.compress(work, line, kept));
