@@ -14,6 +14,7 @@
 #include "src/decompressor.hpp"
 #include "src/frame/chunk_codec.hpp"
 #include "src/frame/frame_format.hpp"
+#include "src/frame/kept_runs.hpp"
 #include "tests/cpp/allocation_probe.hpp"
 #include "tests/cpp/signals.hpp"
 
@@ -142,6 +143,36 @@ TEST(ChunkFrame, NonFiniteSamplesAndLongRunsComeBackBitForBit) {
     if (!std::isfinite(f[i])) ASSERT_EQ(std::bit_cast<uint32_t>(g[i]), std::bit_cast<uint32_t>(f[i]));
     else ASSERT_NEAR(g[i], f[i], 2e-3) << i;
   }
+}
+
+TEST(ChunkFrame, KeptStretchesAreFilledWithTheLineBetweenTheirNeighbours) {
+  // A gap of 3 between 1 and 9, one touching each end, and runs found by
+  // bit pattern: -0.0 is not 0.0, and 63 repeats are not a run.
+  std::vector<float> line = {NAN, NAN, 1.0f, NAN, INFINITY, NAN, 9.0f, 5.0f, -INFINITY};
+  std::vector<uint8_t> kept(line.size());
+  std::vector<frame::FoundRun> runs;
+  frame::find_kept_runs(line.data(), static_cast<uint32_t>(line.size()), runs, kept);
+  ASSERT_EQ(runs.size(), 5u);  // the leading NaN pair is one run
+  EXPECT_EQ(runs[0].length, 2u);
+  std::vector<float> work = line;
+  ASSERT_TRUE(frame::fill_kept(work, kept));
+  const std::vector<float> filled = {1.0f, 1.0f, 1.0f, 1.0f + 8.0f * (1.0f / 4.0f),
+                                     1.0f + 8.0f * (2.0f / 4.0f), 1.0f + 8.0f * (3.0f / 4.0f),
+                                     9.0f, 5.0f, 5.0f};
+  EXPECT_EQ(work, filled);
+  std::vector<float> zeros(127, 0.0f);
+  zeros[63] = -0.0f;  // splits 127 zeros into 63 + 1 + 63: no run at all
+  runs.clear();
+  kept.assign(zeros.size(), 0);
+  frame::find_kept_runs(zeros.data(), 127, runs, kept);
+  EXPECT_TRUE(runs.empty());
+  zeros[63] = 0.0f;
+  frame::find_kept_runs(zeros.data(), 127, runs, kept);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].length, 127u);
+  std::vector<float> all_kept(70, 2.0f);
+  kept.assign(70, 1);
+  EXPECT_FALSE(frame::fill_kept(all_kept, kept));
 }
 
 template <class T>
