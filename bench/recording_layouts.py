@@ -155,26 +155,40 @@ def best_of(run, repeats):
 
 
 def frame_overhead(data, repeats):
-    """Frame encode/decode of (8, 2^16) chunks against compress_signal /
+    """Frame encode/decode of (8, 2^16) chunks, by the numcodecs codec and
+    through zarr format 3 on one thread, against compress_signal /
     decompress_signal called on each line of them."""
-    chunks = list(chunks_along(data.astype(np.float32), (8, CHUNK)))
+    recording32 = data.astype(np.float32)
+    chunks = list(chunks_along(recording32, (8, CHUNK)))
     codec = ChunkCodec()
     blobs = [codec.encode(c) for c in chunks]
     containers = [[compress_signal(line) for line in c] for c in chunks]
+    store = zarr.storage.MemoryStore()
+
+    def zarr_write():
+        zarr.create_array(store, shape=recording32.shape, chunks=(8, CHUNK), dtype="f4",
+                          serializer=Verdalix(), compressors=None,
+                          overwrite=True)[:] = recording32
+
+    zarr_write()
     out = {}
-    for name, chunk_run, line_run in (
-            ("write", lambda: [codec.encode(c) for c in chunks],
-             lambda: [[compress_signal(line) for line in c] for c in chunks]),
-            ("read", lambda: [codec.decode(b) for b in blobs],
-             lambda: [[decompress_signal(x) for x in cs] for cs in containers])):
-        chunk_time, line_time = [], []
-        for _ in range(repeats):  # alternated, so drift in the machine's load hits both
-            chunk_time.append(best_of(chunk_run, 1))
-            line_time.append(best_of(line_run, 1))
-        out[name] = {"frame s": statistics.median(chunk_time),
-                     "lines s": statistics.median(line_time),
-                     "overhead %": 100 * (statistics.median(chunk_time)
-                                          / statistics.median(line_time) - 1)}
+    with zarr.config.set({"threading.max_workers": 1, "async.concurrency": 1}):
+        for name, runs in (
+                ("write", {"codec": lambda: [codec.encode(c) for c in chunks],
+                           "zarr": zarr_write,
+                           "lines": lambda: [[compress_signal(x) for x in c] for c in chunks]}),
+                ("read", {"codec": lambda: [codec.decode(b) for b in blobs],
+                          "zarr": lambda: zarr.open_array(store, mode="r")[:],
+                          "lines": lambda: [[decompress_signal(x) for x in cs]
+                                            for cs in containers]})):
+            times = {key: [] for key in runs}
+            for _ in range(repeats):  # alternated, so drift in the load hits all alike
+                for key, run in runs.items():
+                    times[key].append(best_of(run, 1))
+            medians = {key: statistics.median(t) for key, t in times.items()}
+            out[name] = {f"{key} s": m for key, m in medians.items()}
+            out[name]["codec overhead %"] = 100 * (medians["codec"] / medians["lines"] - 1)
+            out[name]["zarr overhead %"] = 100 * (medians["zarr"] / medians["lines"] - 1)
     return out
 
 
@@ -245,14 +259,16 @@ def markdown(report):
                          f"{e['ZFP']['max error'][c]:.3g} | {e['ZFP']['rms error'][c]:.3g} |")
     o = report["overhead"]
     lines += ["", "## The frame's cost over the codec on the same lines\n",
-              f"(8, 2^16) float32 chunks of the recording above: encoding/decoding them with "
-              f"the numcodecs codec (frame, one thread) against compress_signal/"
-              f"decompress_signal on each of their lines; medians of {report['repeats']} "
-              "alternated runs.\n",
-              "| | frame s | lines s | overhead |", "|---|---|---|---|"]
+              f"(8, 2^16) float32 chunks of the recording above: encoded/decoded by the "
+              "numcodecs codec, and written/read through zarr format 3 (memory store, one "
+              "thread, concurrency 1), against compress_signal/decompress_signal on each of "
+              f"their lines; medians of {report['repeats']} alternated runs.\n",
+              "| | codec s | zarr s | lines s | codec overhead | zarr overhead |",
+              "|---|---|---|---|---|---|"]
     for kind in ("write", "read"):
-        lines.append(f"| {kind} | {o[kind]['frame s']:.3f} | {o[kind]['lines s']:.3f} | "
-                     f"{o[kind]['overhead %']:+.1f} % |")
+        e = o[kind]
+        lines.append(f"| {kind} | {e['codec s']:.3f} | {e['zarr s']:.3f} | {e['lines s']:.3f} | "
+                     f"{e['codec overhead %']:+.1f} % | {e['zarr overhead %']:+.1f} % |")
     w = report["wide"]
     lines += ["", "## Time-major int16 through zarr\n",
               f"{report['wide_channels']} channels x {report['wide_samples']} samples of "
