@@ -37,12 +37,13 @@ void find_kept_runs(const T* line, uint32_t length, std::vector<FoundRun>& runs,
     // inside, which compilers vectorise (the per-run loop below costs a few
     // percent of a compression otherwise).
     while (start + 8 < length) {
-      bool plain = true;
+      unsigned special = 0;
       for (uint32_t k = 0; k < 8; ++k) {
-        plain &= (sample_bits(line[start + k]) != sample_bits(line[start + k + 1])) &
-                 !needs_keeping(line[start + k]);
+        special |= static_cast<unsigned>(sample_bits(line[start + k]) ==
+                                         sample_bits(line[start + k + 1])) |
+                   static_cast<unsigned>(needs_keeping(line[start + k]));
       }
-      if (!plain) break;
+      if (special != 0) break;
       start += 8;
     }
     const auto bits = sample_bits(line[start]);
