@@ -16,6 +16,8 @@ bool add_native_submodule(PyObject* package);
 extern PyMethodDef read_header_def;
 extern PyMethodDef encode_def;
 extern PyMethodDef decode_def;
+extern PyMethodDef rebuild_options_def;
+extern PyMethodDef fit_def;
 extern PyMethodDef encode_chunk_def;
 extern PyMethodDef decode_chunk_def;
 extern PyMethodDef describe_chunk_def;

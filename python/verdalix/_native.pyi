@@ -13,6 +13,13 @@ def encode(
 def decode(
     data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...
+def rebuild_options(
+    method: str, scale: int, cutoff: str, coder: str | None, quant_multiplier: float | None, /
+) -> CompressionOptions: ...
+def fit(
+    data: npt.NDArray[np.float32] | npt.NDArray[np.float64], kind: int, target: float,
+    options: CompressionOptions, fixed_method: bool, /
+) -> tuple[bytes, float, int, str, tuple[float, float, float], bool]: ...
 def encode_chunk(
     data: npt.NDArray[Any],
     options: CompressionOptions,
