@@ -1,7 +1,8 @@
-// verdalix._native.encode_chunk, .decode_chunk and .describe_chunk: the
-// storage codecs' calls into the native chunk frame. They convert arrays and
-// settings, check what can be checked holding the GIL, and release it for the
-// frame's own work; the frame (src/frame) does everything else.
+// verdalix._native.encode_chunk, .decode_chunk, .describe_chunk and
+// .frame_tables: the storage codecs' (and the command line's) calls into the
+// native chunk frame. They convert arrays and settings, check what can be
+// checked holding the GIL, and release it for the frame's own work; the
+// frame (src/frame) does everything else.
 #include <cstring>
 #include <string_view>
 #include <span>

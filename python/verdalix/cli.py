@@ -7,6 +7,9 @@
     verdalix decompress IN OUT [--force]
     verdalix info FILE...
 
+A 1-D float32 or float64 array gives the container compress_signal gives;
+any other array (integer samples, more dimensions) the chunk the storage
+codecs write for it, its lines along --axis each compressed on their own.
 Every failure is one line on stderr naming the file and the problem: exit
 status 1, or 2 for a usage error. Outputs are written to a temporary file
 beside them and renamed into place only when complete.
