@@ -55,20 +55,35 @@ def line_errors(original: np.ndarray, decoded: np.ndarray,
     samples compared, on the samples outside the kept runs (those the
     targets bound), in float64 and in the samples' own units (counts for
     integers)."""
+    results = [np.empty(len(original)) for _ in range(4)]
+    # A block of lines at a time: the float64 copies stay a few tens of MB
+    # whatever the array's size.
+    step = max(1, _BLOCK_SAMPLES // max(original.shape[1], 1))
+    for first in range(0, len(original), step):
+        block = slice(first, first + step)
+        for result, values in zip(results, _block_errors(original[block], decoded[block],
+                                                         kept[block])):
+            result[block] = values
+    peak, rms, prd, n = results
+    return peak, rms, prd, n.astype(np.int64)
+
+
+_BLOCK_SAMPLES = 1 << 22
+
+
+def _block_errors(original: np.ndarray, decoded: np.ndarray,
+                  kept: np.ndarray) -> tuple[np.ndarray, ...]:
     x = original.astype(np.float64)
-    y = decoded.astype(np.float64)
     compared = ~kept
     n = compared.sum(axis=1)
-    d = np.where(compared, x - y, 0.0)
+    d = np.where(compared, x - decoded, 0.0)
     sq = np.einsum("ij,ij->i", d, d)
     safe_n = np.maximum(n, 1)
     mean = np.where(compared, x, 0.0).sum(axis=1) / safe_n
     centred = np.where(compared, x - mean[:, None], 0.0)
     energy = np.einsum("ij,ij->i", centred, centred)
-    with np.errstate(divide="ignore", invalid="ignore"):
-        prd = np.where(sq == 0.0, 0.0, np.where(energy == 0.0, math.inf,
-                                                100 * np.sqrt(sq / np.where(energy == 0.0, 1.0,
-                                                                            energy))))
+    ratio = sq / np.where(energy == 0.0, 1.0, energy)
+    prd = np.where(sq == 0.0, 0.0, np.where(energy == 0.0, math.inf, 100 * np.sqrt(ratio)))
     peak = np.abs(d).max(axis=1) if d.shape[1] else np.zeros(len(d))
     return peak, np.sqrt(sq / safe_n), prd, n
 

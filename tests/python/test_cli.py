@@ -81,6 +81,11 @@ def test_explicit_settings_and_the_console_script(tmp_path, walk):
     assert (tmp_path / "c.vdx").read_bytes() == blob
     back = verdalix.decompress_signal(blob).astype(np.float64)
     assert f"max_error {np.max(np.abs(back - walk)):.6g}," in out.stdout
+    # A 1-D float array is the same signal whatever the axis says.
+    for axis in ("none", "0", "-1"):
+        ok(run("compress", "in.npy", f"axis{axis}.vdx", "--method", "sym4", "--scale", "9",
+               "--cutoff", "medium", "--axis", axis, cwd=tmp_path))
+        assert (tmp_path / f"axis{axis}.vdx").read_bytes() == blob
     ok(run("compress", "in.npy", "m.vdx", "--multiplier", "300.5", cwd=tmp_path))
     assert (tmp_path / "m.vdx").read_bytes() == verdalix.compress_signal(
         walk, verdalix.CompressionOptions(quant_multiplier=300.5))
@@ -218,6 +223,21 @@ def test_float_arrays_keep_gaps_and_the_flattening_is_axis_none(tmp_path, walk):
     quiet = np.isfinite(native[1])
     # (flattened with the loud leads, its error would exceed its whole range)
     assert np.abs(back[1, quiet] - native[1, quiet]).max() < 1e-2 * np.ptp(native[1, quiet])
+
+
+def test_many_lines_are_summed_up_by_their_worst(tmp_path):
+    x = (np.random.default_rng(5).standard_normal((40, 300)) * 30).astype(np.int8)
+    np.save(tmp_path / "many.npy", x)
+    out = ok(run("compress", "many.npy", "m.vdx", "--rms-error", "1.5", cwd=tmp_path)).stdout
+    back = verdalix._native.decode_chunk((tmp_path / "m.vdx").read_bytes()).reshape(x.shape)
+    d = back.astype(np.float64) - x
+    rms = np.sqrt(np.mean(d * d, axis=1))
+    assert "40 lines of 300 samples along axis -1" in out and "  line " not in out
+    worst = next(text for text in out.splitlines() if text.startswith("worst line:"))
+    assert f"rms_error {rms.max():.6g} (line {rms.argmax()})" in worst
+    assert rms.max() <= 1.5
+    assert f"max_error {np.abs(d).max():.6g}, rms_error {np.sqrt(np.mean(d * d)):.6g} " \
+           "over all lines (in counts)" in out
 
 
 def test_every_integer_dtype_comes_back_exact_below_half_a_count(tmp_path):
@@ -489,8 +509,14 @@ def test_help_version_and_examples(tmp_path):
     out = ok(run("--help", cwd=tmp_path))
     for command in ("compress", "decompress", "info", "examples:"):
         assert command in out.stdout
+    helps = {}
     for command in ("compress", "decompress", "info"):
         sub = ok(run(command, "--help", cwd=tmp_path))
         assert "examples:\n  verdalix " + command in sub.stdout
+        helps[command] = sub.stdout
+    # An example of each chunk-frame feature.
+    for fragment in ("--axis 0 --max-error 2", "--dtype int16 --shape=-1,384", "--axis none"):
+        assert fragment in helps["compress"], fragment
+    assert "probe.vdx probe.i16" in helps["decompress"] and "chunk frame" in helps["info"]
     assert ok(run("--version", cwd=tmp_path)).stdout == f"verdalix {verdalix.__version__}\n"
     assert os.access(SCRIPT, os.X_OK)
