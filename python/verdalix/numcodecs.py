@@ -1,8 +1,9 @@
 """verdalix as a numcodecs codec (zarr format 2, and anything else that takes
 numcodecs codecs): ``Verdalix(method=..., scale=..., cutoff=..., coder=...,
 quant_multiplier=...)``, or ``Verdalix(max_error=...)`` (or ``rms_error``,
-``prd``) to fit every chunk to an error target; registered under the id
-"verdalix"."""
+``prd``) to fit every chunk to an error target; ``axis`` names the time axis
+of the chunks, ``max_samples`` caps what a read without ``out`` allocates.
+Registered under the id "verdalix"."""
 from __future__ import annotations
 
 from typing import Any

@@ -1,7 +1,8 @@
 """verdalix as a zarr format 3 array-to-bytes codec, registered under the name
 "verdalix": ``zarr.create_array(..., serializer=Verdalix(), compressors=None)``,
 or the inner codec of zarr's sharding codec. ``Verdalix(max_error=...)`` (or
-``rms_error``, ``prd``) fits every chunk to an error target."""
+``rms_error``, ``prd``) fits every chunk to an error target; ``axis`` names
+the time axis of the chunks."""
 from __future__ import annotations
 
 import asyncio
