@@ -67,8 +67,24 @@ bool read_facts(const Hdf5Functions& hdf5, hid_t dcpl, hid_t type, DatasetFacts*
   return true;
 }
 
-// The options and shape check a write would make, done when the dataset is
-// created so that a refused setting fails there and not at the first write.
+// One sample of zero in the dataset's type, compressed with `options`: it
+// fails only where the options or the type do (a refused multiplier, a type
+// or target this build does not store), so that a setting a write would
+// refuse is refused when the dataset is created.
+bool probe(vdx_dtype dtype, vdx_options options, std::string* why) {
+  const uint64_t zeros = 0;
+  const uint64_t one = 1;
+  options.has_axis = 0;
+  vdx_buffer out{};
+  vdx_error error{};
+  if (vdx_compress_chunk(&zeros, dtype, &one, 1, &options, &out, &error) != VDX_OK) {
+    *why = error.message;
+    return false;
+  }
+  vdx_buffer_free(&out);
+  return true;
+}
+
 bool check_settings(const DatasetFacts& facts, vdx_options* options, std::string* why) {
   if (!options_from_values(facts.values, options, why)) return false;
   for (uint64_t extent : facts.chunk) {
@@ -77,20 +93,7 @@ bool check_settings(const DatasetFacts& facts, vdx_options* options, std::string
       return false;
     }
   }
-  // A one-sample signal of zero fails only where the options do (a refused
-  // multiplier, a target this build cannot fit).
-  const double zero = 0.0;
-  const uint64_t one = 1;
-  vdx_buffer probe{};
-  vdx_error error{};
-  vdx_options checked = *options;
-  checked.has_axis = 0;
-  if (vdx_compress_chunk(&zero, VDX_FLOAT64, &one, 1, &checked, &probe, &error) != VDX_OK) {
-    *why = error.message;
-    return false;
-  }
-  vdx_buffer_free(&probe);
-  return true;
+  return probe(facts.dtype, *options, why);
 }
 
 size_t fail_with(const Hdf5Functions& hdf5, const char* function, const std::string& message) {
@@ -162,7 +165,11 @@ htri_t can_apply(hid_t dcpl, hid_t type, hid_t) {
   std::string why;
   // "Cannot apply" is an answer, not an error: HDF5 skips an optional
   // filter then (and refuses a mandatory one with its own message).
-  return read_facts(hdf5, dcpl, type, &facts, &why) ? 1 : 0;
+  vdx_options defaults;
+  vdx_options_init(&defaults);
+  const bool applies =
+      read_facts(hdf5, dcpl, type, &facts, &why) && probe(facts.dtype, defaults, &why);
+  return applies ? 1 : 0;
 }
 
 herr_t set_local(hid_t dcpl, hid_t type, hid_t) {
