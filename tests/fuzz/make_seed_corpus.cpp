@@ -18,6 +18,7 @@
 #include "src/container.hpp"
 #include "src/deflate.hpp"
 #include "tests/fuzz/band_lengths_input.hpp"
+#include "tests/fuzz/h5_filter_input.hpp"
 #include "tests/fuzz/round_trip_input.hpp"
 #include "wavelet/dwt.hpp"
 
@@ -87,6 +88,11 @@ void add_containers(CorpusWriter& out) {
           if (!made.ok()) continue;
           const Bytes& container = *made;
           out.add("fuzz_decompress_container", container);
+          // As a chunk of one line, and of one row of a 2-D dataset.
+          const unsigned line[] = {static_cast<unsigned>(n)};
+          const unsigned row[] = {1, static_cast<unsigned>(n)};
+          out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(seed % 2, line, container));
+          out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(0, row, container));
           out.add("fuzz_parse_header", std::span(container).first(kHeaderSize));
           const std::span<const uint8_t> payload = std::span(container).subspan(kHeaderSize);
           if (coder == EntropyCoder::Cmodel) {
