@@ -72,7 +72,11 @@ typedef enum vdx_status {
   /* Memory could not be allocated. */
   VDX_ERROR_OUT_OF_MEMORY = 8,
   /* A failure inside the codec that no input should cause. */
-  VDX_ERROR_INTERNAL = 9
+  VDX_ERROR_INTERNAL = 9,
+  /* Not statuses: they make the type hold any 32-bit int in C and C++
+     alike, so a value from elsewhere can be passed and checked. */
+  VDX_STATUS_RESERVED_MIN_ = -2147483647 - 1,
+  VDX_STATUS_RESERVED_MAX_ = 2147483647
 } vdx_status;
 
 /* A short constant text for a status ("invalid options", ...); a text
@@ -93,7 +97,11 @@ typedef enum vdx_dtype {
   VDX_INT16 = 4,
   VDX_UINT16 = 5,
   VDX_INT32 = 6,
-  VDX_UINT32 = 7
+  VDX_UINT32 = 7,
+  /* Not types: any 32-bit int is a value of vdx_dtype (checked by every
+     function that takes one). */
+  VDX_DTYPE_RESERVED_MIN_ = -2147483647 - 1,
+  VDX_DTYPE_RESERVED_MAX_ = 2147483647
 } vdx_dtype;
 
 typedef enum vdx_method {
@@ -159,7 +167,8 @@ VDX_API void vdx_buffer_free(vdx_buffer *buffer);
 /* Compresses `count` samples (VDX_FLOAT32, or VDX_FLOAT64 rounded to
    float32 first) into one container, as compress_signal does; with a target
    the container meets it on the decoded samples. On success `out` owns the
-   container; on failure it is zeroed. */
+   container; on failure it is zeroed. Whatever `out` held before is
+   overwritten, not freed. */
 VDX_API vdx_status vdx_compress(const void *samples, size_t count, vdx_dtype dtype,
                                 const vdx_options *options, vdx_buffer *out,
                                 vdx_error *error);

@@ -129,6 +129,7 @@ static void test_round_trips(void) {
   CHECK(h.method == VDX_METHOD_SYM4 && h.scale == 8 && h.coder == VDX_CODER_DEFLATE);
   o.has_quant_multiplier = 1;
   o.quant_multiplier = 300.5f;
+  vdx_buffer_free(&c_shifted);
   CHECK(vdx_compress(signal32, kCount, VDX_FLOAT32, &o, &c_shifted, NULL) == VDX_OK);
   CHECK_STATUS(vdx_read_header(c_shifted.data, c_shifted.size, &h, ERR), VDX_OK);
   CHECK(h.quant_multiplier == 300.5f);
