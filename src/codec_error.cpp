@@ -114,6 +114,12 @@ CodecError CodecError::unknown_coder(uint8_t coder_id) {
   return e;
 }
 
+CodecError CodecError::target_unreachable(std::string text) {
+  CodecError e(CodecErrorKind::TargetUnreachable);
+  e.text_ = std::move(text);
+  return e;
+}
+
 std::string CodecError::message() const {
   switch (kind_) {
     case CodecErrorKind::InvalidMethodTag:
@@ -138,6 +144,8 @@ std::string CodecError::message() const {
       return "Only scaled 6..12 is supported, but it was " + std::to_string(number_);
     case CodecErrorKind::UnknownCoder:
       return "Unknown entropy coder " + std::to_string(number_);
+    case CodecErrorKind::TargetUnreachable:
+      return text_;
   }
   return {};
 }

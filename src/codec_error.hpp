@@ -22,6 +22,7 @@ enum class CodecErrorKind : uint8_t {
   DecompressFailed = 9,
   UnsupportedScale = 10,
   UnknownCoder = 11,
+  TargetUnreachable = 12,
 };
 
 class CodecError {
@@ -38,10 +39,12 @@ class CodecError {
   static CodecError decompress_failed(std::string reason);
   static CodecError unsupported_scale(uint8_t scale);
   static CodecError unknown_coder(uint8_t coder_id);
+  // The whole message, in the codec's words (error-target refusals).
+  static CodecError target_unreachable(std::string text);
 
   CodecErrorKind kind() const { return kind_; }
-  // The text carried by TransformFailed, CompressIo, UnsupportedConfiguration
-  // and DecompressFailed (empty for the other kinds).
+  // The text carried by TransformFailed, CompressIo, UnsupportedConfiguration,
+  // DecompressFailed and TargetUnreachable (empty for the other kinds).
   const std::string& text() const { return text_; }
   std::string message() const;
 

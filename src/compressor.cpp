@@ -30,17 +30,6 @@ struct QuantizedBands {
   std::vector<size_t> lengths;
   size_t total = 0;
   size_t detail_count = 0;
-
-  std::vector<std::span<const int16_t>> bands() const {
-    std::vector<std::span<const int16_t>> out;
-    out.reserve(lengths.size());
-    size_t offset = 0;
-    for (size_t length : lengths) {
-      out.emplace_back(values.get() + offset, length);
-      offset += length;
-    }
-    return out;
-  }
 };
 
 // A multiplier the reader would replace (negative, infinite, NaN) or whose
@@ -139,10 +128,10 @@ Result<QuantizedBands, CodecError> quantize_levels(std::vector<wavelet::DwtLevel
   return q;
 }
 
-Result<Bytes, CodecError> encode_flat(const QuantizedBands& q, EntropyCoder coder) {
+Result<Bytes, CodecError> encode_flat(std::span<const int16_t> flat, EntropyCoder coder) {
   // int16 in memory is already the little-endian two's-complement layout.
-  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(q.values.get()),
-                                 q.total * sizeof(int16_t));
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(flat.data()),
+                                 flat.size() * sizeof(int16_t));
   if (coder == EntropyCoder::Arans) return arans::encode(bytes);
   auto deflated = deflate_compress(bytes);
   if (!deflated.ok()) return fail(CodecError::compress_io(std::move(deflated).error()));
@@ -166,10 +155,32 @@ namespace {
 [[gnu::noinline]] Result<Bytes, CodecError> compress(std::span<const float> samples,
                                                      const CodecOptions& options) {
   RETURN_IF_ERROR(check_request(samples.size(), options));
+  ASSIGN_OR_RETURN(PreparedSignal prepared, prepare_signal(samples, options.method));
+  const bool flat_coder =
+      options.coder == EntropyCoder::Deflate || options.coder == EntropyCoder::Arans;
+  const float multiplier = choose_multiplier(options, prepared.bands);
+  ASSIGN_OR_RETURN(QuantizedBands quantized,
+                   quantize_levels(std::move(prepared.bands), multiplier,
+                                   cutoff_threshold(options.scale, options.cutoff), flat_coder));
+  PreparedHeader header = prepared.header;
+  header.scale = options.scale;
+  return encode_container(header, multiplier, options.coder,
+                          std::span<const int16_t>(quantized.values.get(), quantized.total),
+                          quantized.lengths);
+}
+
+}  // namespace
+
+Result<PreparedSignal, CodecError> prepare_signal(std::span<const float> samples,
+                                                  WaveletMethod method) {
   const size_t n = samples.size();
-  wavelet::DwtHandle dwt = wavelet::create_dwt(options.method);
+  wavelet::DwtHandle dwt = wavelet::create_dwt(method);
   const size_t filter_length = dwt->filter_length();
-  const uint8_t levels = choose_levels(n, filter_length);
+  PreparedSignal prepared;
+  PreparedHeader& header = prepared.header;
+  header.method = method;
+  header.levels = choose_levels(n, filter_length);
+  header.sample_count = static_cast<uint32_t>(n);
 
   // Written in full before it is read, so not zero-filled first.
   const size_t working_length = std::max(n, filter_length);
@@ -180,50 +191,55 @@ namespace {
     return fail(CodecError::unsupported_configuration(
         "Can't compress data whose range is not finite"));
   }
-  const float mean = normalize(samples_in, range);
+  header.min_value = range.min_value;
+  header.max_value = range.max_value;
+  header.mean_value = normalize(samples_in, range);
   // Short signals are extended cyclically to one filter length.
   for (size_t j = n; j < working_length; ++j) signal[j] = signal[j % n];
 
   auto decomposed =
-      dwt->decompose(std::span<const float>(signal.get(), working_length), levels);
+      dwt->decompose(std::span<const float>(signal.get(), working_length), header.levels);
   if (!decomposed.ok()) return fail(CodecError::transform_failed(decomposed.error().message()));
-  std::vector<wavelet::DwtLevel> bands = std::move(decomposed).value();
-  if (bands.empty()) {
+  prepared.bands = std::move(decomposed).value();
+  if (prepared.bands.empty()) {
     return fail(CodecError::transform_failed(
         "Internal DWT returned zero levels, what shouldn't happen"));
   }
-  signal.reset();
+  return prepared;
+}
 
-  const bool flat_coder =
-      options.coder == EntropyCoder::Deflate || options.coder == EntropyCoder::Arans;
-  const float multiplier = choose_multiplier(options, bands);
-  ASSIGN_OR_RETURN(QuantizedBands quantized,
-                   quantize_levels(std::move(bands), multiplier,
-                                   cutoff_threshold(options.scale, options.cutoff), flat_coder));
-
+Result<Bytes, CodecError> encode_container(const PreparedHeader& header, float multiplier,
+                                           EntropyCoder coder, std::span<const int16_t> flat,
+                                           std::span<const size_t> lengths) {
   Bytes payload;
   uint8_t coder_id = 2;
-  if (flat_coder) {
-    coder_id = static_cast<uint8_t>(options.coder);
-    ASSIGN_OR_RETURN(payload, encode_flat(quantized, options.coder));
+  if (coder == EntropyCoder::Deflate || coder == EntropyCoder::Arans) {
+    coder_id = static_cast<uint8_t>(coder);
+    ASSIGN_OR_RETURN(payload, encode_flat(flat, coder));
   } else {
-    payload = CoefficientStream::encode(quantized.bands());
+    std::vector<std::span<const int16_t>> bands;
+    bands.reserve(lengths.size());
+    size_t offset = 0;
+    for (size_t length : lengths) {
+      bands.emplace_back(flat.data() + offset, length);
+      offset += length;
+    }
+    payload = CoefficientStream::encode(bands);
   }
-  quantized.values.reset();
   if (payload.size() > UINT32_MAX - kHeaderSize) {
     return fail(CodecError::unsupported_configuration(
         "Payload of " + std::to_string(payload.size()) + " bytes does not fit a container"));
   }
 
   HeaderFields fields;
-  fields.method = options.method;
-  fields.levels = levels;
-  fields.scale = options.scale;
+  fields.method = header.method;
+  fields.levels = header.levels;
+  fields.scale = header.scale;
   fields.coder_id = coder_id;
-  fields.sample_count = static_cast<uint32_t>(n);
-  fields.min_value = range.min_value;
-  fields.max_value = range.max_value;
-  fields.mean_value = mean;
+  fields.sample_count = header.sample_count;
+  fields.min_value = header.min_value;
+  fields.max_value = header.max_value;
+  fields.mean_value = header.mean_value;
   fields.payload_length = static_cast<uint32_t>(payload.size());
   fields.multiplier = multiplier;
   Bytes container;
@@ -233,8 +249,6 @@ namespace {
   container.insert(container.end(), payload.begin(), payload.end());
   return container;
 }
-
-}  // namespace
 
 // The entry points compute in IEEE float32 whatever mode the caller runs in;
 // the work itself is in functions the compiler cannot hoist above the switch.

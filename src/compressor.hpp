@@ -8,6 +8,7 @@
 #include "src/codec_error.hpp"
 #include "src/options.hpp"
 #include "common/result.hpp"
+#include "wavelet/dwt.hpp"
 
 namespace vdx {
 
@@ -28,5 +29,41 @@ Result<void, CodecError> check_compress_request(size_t sample_count, const Codec
 // Level count from the sample count and the wavelet's filter length: fixed
 // small counts below 80 samples, then floor(log2(n / L)) within 1..8.
 uint8_t choose_levels(size_t sample_count, size_t filter_length);
+
+}  // namespace vdx
+
+namespace vdx {
+
+// The header fields a signal's preparation decides; the scale is the
+// caller's to set (it only names the cutoff when a multiplier is stored).
+struct PreparedHeader {
+  WaveletMethod method = WaveletMethod::Cdf97;
+  uint8_t levels = 0;
+  uint8_t scale = 0;
+  uint32_t sample_count = 0;
+  float min_value = 0.0f;
+  float max_value = 0.0f;
+  float mean_value = 0.0f;
+};
+
+// The compressor's stages before quantisation, for callers that quantise
+// the bands themselves (the error-target fitter): the cleaned, normalised
+// and decomposed signal, finest level first. The caller holds the
+// IeeeFloatScope and has run check_compress_request.
+struct PreparedSignal {
+  PreparedHeader header;
+  std::vector<wavelet::DwtLevel> bands;
+};
+Result<PreparedSignal, CodecError> prepare_signal(std::span<const float> samples,
+                                                  WaveletMethod method);
+
+// The container of quantised bands in band layout order (the deepest
+// approximation, then the details finest first) under `multiplier`, coded
+// by `coder` (Auto is the coefficient stream): the compressor's own last
+// stage, so a caller's bands are written exactly as its own would be.
+Result<std::vector<uint8_t>, CodecError> encode_container(const PreparedHeader& header,
+                                                          float multiplier, EntropyCoder coder,
+                                                          std::span<const int16_t> flat,
+                                                          std::span<const size_t> lengths);
 
 }  // namespace vdx

@@ -106,7 +106,17 @@ Result<void, CodecError> check_small_multiplier(float multiplier,
   wavelet::DwtHandle dwt = wavelet::create_dwt(header.method);
   const std::vector<uint32_t> lengths = band_lengths_for(*dwt, header.sample_count, header.levels);
   ASSIGN_OR_RETURN(std::vector<int16_t> flat, decode_payload(checked, lengths));
-  RETURN_IF_ERROR(check_small_multiplier(checked.multiplier, flat));
+  return reconstruct_checked(*dwt, header, checked.multiplier, std::move(flat), lengths);
+}
+
+}  // namespace
+
+Result<std::vector<float>, CodecError> reconstruct_checked(const wavelet::MultiLevelDwt& dwt,
+                                                           const HeaderFields& header,
+                                                           float multiplier,
+                                                           std::vector<int16_t> flat,
+                                                           std::span<const uint32_t> lengths) {
+  RETURN_IF_ERROR(check_small_multiplier(multiplier, flat));
 
   // Every coefficient is written by dequantisation before it is read.
   std::unique_ptr<float[]> coefficients(new float[flat.size()]);
@@ -116,14 +126,14 @@ Result<void, CodecError> check_small_multiplier(float multiplier,
   for (size_t band = 0; band < lengths.size(); ++band) {
     std::span<const int16_t> source(flat.data() + offset, lengths[band]);
     std::span<float> target(coefficients.get() + offset, lengths[band]);
-    dequantize_band(source, checked.multiplier, target);
+    dequantize_band(source, multiplier, target);
     if (band > 0) details.emplace_back(target);
     offset += lengths[band];
   }
   std::vector<int16_t>().swap(flat);
 
   auto reconstructed =
-      dwt->reconstruct(std::span<const float>(coefficients.get(), lengths[0]), details);
+      dwt.reconstruct(std::span<const float>(coefficients.get(), lengths[0]), details);
   if (!reconstructed.ok()) {
     return fail(CodecError::transform_failed(reconstructed.error().message()));
   }
@@ -141,7 +151,10 @@ Result<void, CodecError> check_small_multiplier(float multiplier,
   return samples;
 }
 
-}  // namespace
+std::vector<uint32_t> band_lengths_of(const wavelet::MultiLevelDwt& dwt, uint32_t sample_count,
+                                      uint8_t levels) {
+  return band_lengths_for(dwt, sample_count, levels);
+}
 
 // Computes in IEEE float32 whatever mode the caller runs in; the work is in
 // a function the compiler cannot hoist above the switch.

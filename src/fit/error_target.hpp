@@ -44,6 +44,11 @@ struct FittedContainer {
   double max_error = 0.0;
   double rms_error = 0.0;
   double prd = 0.0;
+  // True when compress_samples(samples, options) gives `container` byte for
+  // byte (plain quantisation with the options' cutoff); false for the
+  // bound-aware quantiser's containers, whose coefficients were moved
+  // individually and which no options reproduce.
+  bool options_reproduce = true;
 };
 
 // `samples` are compressed (cleaned as compress_samples cleans them);
@@ -51,6 +56,11 @@ struct FittedContainer {
 // flag per sample, and a non-zero flag exempts that sample from the bound
 // (samples kept exactly elsewhere, such as a chunk's runs). The target is
 // proven on the decoder's output before anything is returned.
+//
+// Refusals: a target that is not finite and >= 0, a max_error below half the
+// float32 spacing at some bounded sample, and a target no setting reaches
+// give a TargetUnreachable error naming the finest error reachable, after
+// a bounded number of trials (none encodes more than a few containers).
 Result<FittedContainer, CodecError> compress_within(std::span<const float> samples,
                                                     const ReferenceSamples& reference,
                                                     std::span<const uint8_t> skip,

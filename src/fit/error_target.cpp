@@ -1,0 +1,253 @@
+#include "src/fit/error_target.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "src/compressor.hpp"
+#include "src/decompressor.hpp"
+#include "src/fit/bound_quantizer.hpp"
+#include "src/fit/fit_signal.hpp"
+#include "src/fit/plain_search.hpp"
+#include "src/float_mode.hpp"
+#include "src/normalizer.hpp"
+
+namespace vdx {
+namespace fit {
+namespace {
+
+// Trials per multiplier search: about five settle a setting; the rest is
+// the budget for an unreachable target, whose last trial is the finest.
+constexpr int kSearchTrials = 8;
+// Proof attempts after a container missed on the real decoder (the model
+// behind it was wrong): each raises the multiplier by the measured excess.
+constexpr int kProofAttempts = 6;
+
+const char* kind_name(TargetKind kind) {
+  return kind == TargetKind::MaxError ? "max_error"
+         : kind == TargetKind::RmsError ? "rms_error" : "prd";
+}
+
+// Python's format(x, "g") and format(x, ".6g") agree with C's %g and %.6g.
+std::string unreachable_text(TargetKind kind, double target, double finest) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "no setting reaches %s=%g on this signal; the finest reaches %s=%.6g",
+                kind_name(kind), target, kind_name(kind), finest);
+  return text;
+}
+
+struct Request {
+  const Bounds& bounds;
+  TargetKind kind;
+  double target;
+  double goal;  // what trials aim for: the target, unless a test loosens it
+  EntropyCoder coder;
+};
+
+// Encodes, decodes with the reader's own entry point and measures against
+// the caller's samples: the only place a container is accepted.
+Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, const Prepared& p,
+                                                          float multiplier, uint8_t scale,
+                                                          std::span<const int16_t> values,
+                                                          bool plain, uint16_t threshold) {
+  PreparedHeader header = p.header;
+  header.scale = scale;
+  ASSIGN_OR_RETURN(std::vector<uint8_t> container,
+                   encode_container(header, multiplier, r.coder, values, p.lengths));
+  ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(container));
+  ++counters_for_tests().decodes;
+  const Errors e = measure(r.bounds, decoded);
+  if (!(e.of(r.kind) <= r.target)) {
+    ++counters_for_tests().proofs_failed;
+    return std::optional<FittedContainer>();
+  }
+  FittedContainer out;
+  out.container = std::move(container);
+  out.options.method = p.header.method;
+  out.options.coder = r.coder;
+  out.options.has_quant_multiplier = true;
+  out.options.quant_multiplier = multiplier;
+  out.options.scale = scale;
+  CutoffLevel cutoff = CutoffLevel::Low;
+  uint8_t unused = 0;
+  setting_for(threshold, multiplier, &unused, &cutoff);
+  out.options.cutoff = cutoff;
+  out.max_error = e.max_error;
+  out.rms_error = e.rms_error;
+  out.prd = e.prd;
+  out.options_reproduce = plain;
+  return std::optional<FittedContainer>(std::move(out));
+}
+
+// A plainly quantised trial through the proof; when the real decoder
+// disagrees with the trial, finer multipliers until it does not.
+Result<std::optional<FittedContainer>, CodecError> prove_plain(const Request& r,
+                                                               const Prepared& p, Trial t) {
+  const float top = p.finest_multiplier();
+  for (int attempt = 0; attempt < kProofAttempts; ++attempt) {
+    ASSIGN_OR_RETURN(auto fitted,
+                     proven(r, p, t.multiplier, t.scale, t.values, true, t.threshold));
+    if (fitted) return fitted;
+    if (t.multiplier >= top) break;
+    // Measured on the decoded container, not the trial's own figure.
+    ASSIGN_OR_RETURN(Trial check, plain_trial(p, r.bounds, t.multiplier, t.threshold));
+    const double excess = std::max(1.05, check.errors.of(r.kind) / (r.target * 0.97));
+    const float m = static_cast<float>(std::min(double{top}, t.multiplier * excess));
+    ASSIGN_OR_RETURN(t, plain_trial(p, r.bounds, m, t.threshold));
+  }
+  return std::optional<FittedContainer>();
+}
+
+// The decoded value of an all-zero container, the same at every sample.
+float mean_only_value(const PreparedHeader& h) {
+  float y = 0.0f;
+  denormalize(std::span(&y, 1), h.min_value, h.max_value, h.mean_value);
+  return y;
+}
+
+Result<std::optional<FittedContainer>, CodecError> try_mean_only(const Request& r,
+                                                                 const Prepared& p) {
+  const float y = mean_only_value(p.header);
+  std::vector<float> decoded(r.bounds.reference.size(), y);
+  if (!(measure(r.bounds, decoded).of(r.kind) <= r.target)) {
+    return std::optional<FittedContainer>();
+  }
+  const std::vector<int16_t> zeros(p.coefficients.size(), 0);
+  return proven(r, p, 0.0f, 6, zeros, true, 0);
+}
+
+// Half the float32 spacing at a bounded sample larger than the bound: no
+// float32 output meets it.
+bool float32_meets(const Bounds& bounds, double bound) {
+  for (double x : bounds.reference) {
+    if (x != x) continue;
+    const double nearest = static_cast<float>(x);
+    if (!(std::abs(nearest - x) <= bound)) return false;
+  }
+  return true;
+}
+
+struct Candidates {
+  std::vector<Prepared> prepared;
+  std::vector<Trial> best;  // one per prepared signal that met the goal
+  std::vector<size_t> owner;
+  double finest = INFINITY;
+};
+
+// The plain search: every wavelet without cutoff, then rising cutoff
+// thresholds of the best one until two in a row estimate larger.
+Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
+  float guess = first_guess(c.prepared[0], r.bounds, r.kind, r.goal);
+  for (size_t i = 0; i < c.prepared.size(); ++i) {
+    ASSIGN_OR_RETURN(SearchOutcome found, search_multiplier(c.prepared[i], r.bounds, r.kind,
+                                                            r.goal, 0, guess, kSearchTrials));
+    c.finest = std::min(c.finest, found.finest);
+    if (!found.best) continue;
+    guess = found.best->multiplier;
+    c.best.push_back(std::move(*found.best));
+    c.owner.push_back(i);
+  }
+  if (c.best.empty() || r.kind == TargetKind::MaxError) return {};
+  size_t leader = 0;
+  for (size_t i = 1; i < c.best.size(); ++i) {
+    if (c.best[i].bits < c.best[leader].bits) leader = i;
+  }
+  const size_t owner = c.owner[leader];
+  double smallest = c.best[leader].bits;
+  float start = c.best[leader].multiplier;
+  int worse = 0;
+  for (uint16_t threshold : cutoff_thresholds().subspan(1)) {
+    ASSIGN_OR_RETURN(SearchOutcome found,
+                     search_multiplier(c.prepared[owner], r.bounds, r.kind, r.goal, threshold,
+                                       start * 1.2f, kSearchTrials / 2));
+    const bool better = found.best && found.best->bits < smallest;
+    if (found.best) {
+      start = found.best->multiplier;
+      if (better) smallest = found.best->bits;
+      c.best.push_back(std::move(*found.best));
+      c.owner.push_back(owner);
+    }
+    worse = better ? 0 : worse + 1;
+    if (worse == 2) break;
+  }
+  return {};
+}
+
+std::vector<WaveletMethod> methods_of(const ErrorTarget& target) {
+  if (target.has_method) return {target.method};
+  return {WaveletMethod::Cdf97, WaveletMethod::Cdf53, WaveletMethod::Db4, WaveletMethod::Sym4};
+}
+
+Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
+                                               const ReferenceSamples& reference,
+                                               std::span<const uint8_t> skip,
+                                               const ErrorTarget& target) {
+  if (!(std::isfinite(target.value) && target.value >= 0.0)) {
+    return fail(CodecError::unsupported_configuration(
+        std::string(kind_name(target.kind)) + " must be a finite number >= 0"));
+  }
+  const size_t n = samples.size();
+  const size_t reference_size = reference.f64.empty() ? reference.f32.size()
+                                                      : reference.f64.size();
+  if (reference_size != n || (!reference.f32.empty() && !reference.f64.empty()) ||
+      (!skip.empty() && skip.size() != n)) {
+    return fail(CodecError::unsupported_configuration(
+        "The reference samples and the skip flags must match the samples in number"));
+  }
+  CodecOptions request;
+  request.method = target.has_method ? target.method : WaveletMethod::Cdf97;
+  request.coder = target.coder;
+  RETURN_IF_ERROR(check_compress_request(n, request));
+
+  const Bounds bounds = bounds_of(reference, skip);
+  const Request r{bounds, target.kind, target.value,
+                  target.value * trial_slack_for_tests().load(), target.coder};
+  Candidates c;
+  const std::vector<WaveletMethod> methods = methods_of(target);
+  for (WaveletMethod method : methods) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, method));
+    c.prepared.push_back(std::move(p));
+  }
+  ASSIGN_OR_RETURN(auto mean_only, try_mean_only(r, c.prepared[0]));
+  if (mean_only) return std::move(*mean_only);
+
+  const bool representable =
+      r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
+  if (representable && r.kind == TargetKind::MaxError) {
+    ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
+    if (bound_aware) {
+      const Prepared& p = c.prepared[bound_aware->prepared_index];
+      ASSIGN_OR_RETURN(auto fitted, proven(r, p, bound_aware->multiplier, bound_aware->scale,
+                                           bound_aware->values, false, 0));
+      if (fitted) return std::move(*fitted);
+    }
+  }
+  RETURN_IF_ERROR(plain_candidates(r, c));
+  if (representable) {
+    // Smallest estimate first; each goes through the proof.
+    std::vector<size_t> order(c.best.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return c.best[a].bits < c.best[b].bits; });
+    for (size_t i : order) {
+      ASSIGN_OR_RETURN(auto fitted, prove_plain(r, c.prepared[c.owner[i]], std::move(c.best[i])));
+      if (fitted) return std::move(*fitted);
+    }
+  }
+  return fail(CodecError::target_unreachable(unreachable_text(r.kind, r.target, c.finest)));
+}
+
+}  // namespace
+}  // namespace fit
+
+Result<FittedContainer, CodecError> compress_within(std::span<const float> samples,
+                                                    const ReferenceSamples& reference,
+                                                    std::span<const uint8_t> skip,
+                                                    const ErrorTarget& target) {
+  const IeeeFloatScope ieee;
+  return fit::fit_within(samples, reference, skip, target);
+}
+
+}  // namespace vdx

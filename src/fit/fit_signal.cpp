@@ -1,0 +1,187 @@
+#include "src/fit/fit_signal.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+
+#include "src/container.hpp"
+#include "src/decompressor.hpp"
+#include "src/quantizer.hpp"
+
+namespace vdx::fit {
+
+Bounds bounds_of(const ReferenceSamples& reference, std::span<const uint8_t> skip) {
+  const size_t n = reference.f64.empty() ? reference.f32.size() : reference.f64.size();
+  Bounds b;
+  b.reference.resize(n);
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double r = reference.f64.empty() ? double{reference.f32[i]} : reference.f64[i];
+    const bool bounded = std::isfinite(r) && (skip.empty() || skip[i] == 0);
+    b.reference[i] = bounded ? r : NAN;
+    if (bounded) sum += r, ++b.counted;
+  }
+  b.mean = b.counted ? sum / static_cast<double>(b.counted) : 0.0;
+  for (double r : b.reference) {
+    if (r == r) b.spread += (r - b.mean) * (r - b.mean);
+  }
+  return b;
+}
+
+Errors measure(const Bounds& bounds, std::span<const float> decoded) {
+  double peak = 0.0;
+  double squares = 0.0;
+  for (size_t i = 0; i < bounds.reference.size(); ++i) {
+    const double r = bounds.reference[i];
+    if (r != r) continue;
+    const double d = std::abs(double{decoded[i]} - r);
+    peak = std::max(peak, d);
+    squares += d * d;
+  }
+  Errors e;
+  if (bounds.counted == 0) return e;
+  e.max_error = peak;
+  e.rms_error = std::sqrt(squares / static_cast<double>(bounds.counted));
+  // A constant reference has no spread: only an exact copy has a finite prd.
+  e.prd = squares == 0.0 ? 0.0
+          : bounds.spread > 0.0 ? 100.0 * std::sqrt(squares / bounds.spread)
+                                : INFINITY;
+  return e;
+}
+
+float Prepared::finest_multiplier() const {
+  // 2^22: beyond it a float32 product no longer resolves the rounding of a
+  // normalised coefficient, so nothing finer is gained.
+  return cap_multiplier(0x1p22f, smallest, largest);
+}
+
+Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method) {
+  ASSIGN_OR_RETURN(PreparedSignal prepared, prepare_signal(samples, method));
+  Prepared p;
+  p.header = prepared.header;
+  p.dwt = wavelet::create_dwt(method);
+  auto& bands = prepared.bands;
+  p.lengths.push_back(bands.back().approximation.size());
+  for (const auto& level : bands) p.lengths.push_back(level.details.size());
+  size_t total = 0;
+  for (size_t length : p.lengths) total += length;
+  p.coefficients.reserve(total);
+  auto append = [&](const std::vector<float>& band) {
+    p.coefficients.insert(p.coefficients.end(), band.begin(), band.end());
+    widen_extremes(band, p.smallest, p.largest);
+  };
+  // The compressor widens from the approximation, then every detail band.
+  append(bands.back().approximation);
+  for (const auto& level : bands) append(level.details);
+  p.lengths32.assign(p.lengths.begin(), p.lengths.end());
+  return p;
+}
+
+Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float multiplier,
+                                                     uint8_t scale,
+                                                     std::span<const int16_t> values) {
+  HeaderFields fields;
+  fields.method = p.header.method;
+  fields.levels = p.header.levels;
+  fields.scale = scale;
+  fields.sample_count = p.header.sample_count;
+  fields.min_value = p.header.min_value;
+  fields.max_value = p.header.max_value;
+  fields.mean_value = p.header.mean_value;
+  fields.multiplier = multiplier;
+  ++counters_for_tests().decodes;
+  return reconstruct_checked(*p.dwt, fields, effective_multiplier(multiplier, scale),
+                             std::vector<int16_t>(values.begin(), values.end()), p.lengths32);
+}
+
+Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
+                                      uint16_t threshold) {
+  Trial t;
+  t.multiplier = cap_multiplier(multiplier, p.smallest, p.largest);
+  t.threshold = threshold;
+  CutoffLevel cutoff;
+  setting_for(threshold, t.multiplier, &t.scale, &cutoff);
+  t.values.resize(p.coefficients.size());
+  size_t offset = 0;
+  for (size_t band = 0; band < p.lengths.size(); ++band) {
+    const std::span<const float> in(p.coefficients.data() + offset, p.lengths[band]);
+    const std::span<int16_t> out(t.values.data() + offset, p.lengths[band]);
+    if (band == 0) {
+      quantize_band(in, t.multiplier, out);
+    } else {
+      quantize_detail_band(in, t.multiplier, threshold, out);
+    }
+    offset += p.lengths[band];
+  }
+  ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, t.multiplier, t.scale, t.values));
+  t.errors = measure(bounds, decoded);
+  t.bits = estimate_bits(t.values, p.lengths);
+  return t;
+}
+
+namespace {
+
+double entropy_bits(std::span<const uint32_t> counts, uint64_t total) {
+  if (total == 0) return 0.0;
+  double bits = 0.0;
+  for (uint32_t c : counts) {
+    if (c) bits -= c * std::log2(static_cast<double>(c) / static_cast<double>(total));
+  }
+  return bits;
+}
+
+}  // namespace
+
+double estimate_bits(std::span<const int16_t> values, std::span<const size_t> lengths) {
+  double bits = 0.0;
+  size_t offset = 0;
+  for (size_t length : lengths) {
+    std::array<uint32_t, 18> classes{};  // [0] zero, [k] magnitude of bit width k
+    double raw = 0.0;
+    for (size_t i = offset; i < offset + length; ++i) {
+      const int32_t v = values[i];
+      const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+      const int k = std::bit_width(magnitude);
+      ++classes[k];
+      raw += k > 1 ? k - 1 : 0;
+    }
+    const uint32_t nonzero = static_cast<uint32_t>(length) - classes[0];
+    bits += entropy_bits(classes, length) + raw + nonzero;  // + one sign bit each
+    offset += length;
+  }
+  return bits;
+}
+
+// Every threshold cutoff_threshold gives for scales 6..12 (6 and 7 give none).
+std::span<const uint16_t> cutoff_thresholds() {
+  static constexpr std::array<uint16_t, 9> kThresholds = {0, 1, 2, 3, 6, 7, 9, 14, 21};
+  return kThresholds;
+}
+
+bool setting_for(uint16_t threshold, float multiplier, uint8_t* scale, CutoffLevel* cutoff) {
+  const double octave = multiplier > 0.0f ? std::log2(double{multiplier}) : 0.0;
+  bool found = false;
+  double best = 0.0;
+  for (uint8_t s = 6; s <= 12; ++s) {
+    for (CutoffLevel c : {CutoffLevel::Low, CutoffLevel::Medium, CutoffLevel::High}) {
+      if (cutoff_threshold(s, c) != threshold) continue;
+      const double distance = std::abs(s - octave);
+      // Ties go to the smaller scale, then the lower cutoff.
+      if (!found || distance < best) *scale = s, *cutoff = c, best = distance, found = true;
+    }
+  }
+  return found;
+}
+
+std::atomic<double>& trial_slack_for_tests() {
+  static std::atomic<double> slack{1.0};
+  return slack;
+}
+
+FitCounters& counters_for_tests() {
+  thread_local FitCounters counters;
+  return counters;
+}
+
+}  // namespace vdx::fit

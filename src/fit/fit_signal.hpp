@@ -1,0 +1,102 @@
+// What the error-target fitter works on: the caller's bound-carrying
+// reference samples, one prepared (decomposed) signal per wavelet, plainly
+// quantised trials measured with the decoder's own arithmetic, and a
+// size estimate that ranks candidates without running the entropy coder.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/result.hpp"
+#include "src/codec_error.hpp"
+#include "src/compressor.hpp"
+#include "src/fit/error_target.hpp"
+
+namespace vdx::fit {
+
+// The reference as doubles, NaN where a sample carries no bound (skipped,
+// or not finite), with the sums the three measures need.
+struct Bounds {
+  std::vector<double> reference;
+  size_t counted = 0;
+  double mean = 0.0;
+  double spread = 0.0;  // sum of squared deviations from the mean
+};
+Bounds bounds_of(const ReferenceSamples& reference, std::span<const uint8_t> skip);
+
+struct Errors {
+  double max_error = 0.0;
+  double rms_error = 0.0;
+  double prd = 0.0;
+  double of(TargetKind kind) const {
+    return kind == TargetKind::MaxError ? max_error
+           : kind == TargetKind::RmsError ? rms_error : prd;
+  }
+};
+Errors measure(const Bounds& bounds, std::span<const float> decoded);
+
+// One wavelet's decomposition, flattened in band layout order (the deepest
+// approximation, then the details finest first).
+struct Prepared {
+  PreparedHeader header;
+  wavelet::DwtHandle dwt;
+  std::vector<float> coefficients;
+  std::vector<size_t> lengths;
+  std::vector<uint32_t> lengths32;
+  float smallest = 0.0f;  // coefficient extremes, for the saturation rule
+  float largest = 0.0f;
+  float width() const { return header.max_value - header.min_value; }
+  // The largest multiplier that saturates nothing (the finest there is).
+  float finest_multiplier() const;
+};
+Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method);
+
+struct Trial {
+  float multiplier = 0.0f;
+  uint16_t threshold = 0;
+  uint8_t scale = 6;
+  std::vector<int16_t> values;  // band layout order
+  Errors errors;
+  double bits = 0.0;  // estimated payload size
+};
+
+// Decoded samples of quantised bands, bit for bit what a reader of their
+// container gets (the decoder's own stages after the payload).
+Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float multiplier,
+                                                     uint8_t scale,
+                                                     std::span<const int16_t> values);
+
+// The compressor's own quantisation at `multiplier` (capped as it caps a
+// caller's) with a cutoff threshold, decoded and measured.
+Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
+                                      uint16_t threshold);
+
+// Bits the coefficient stream is expected to spend on these bands: a zero
+// flag per coefficient, and sign, magnitude class and raw bits per non-zero
+// one, each from the band's own frequencies.
+double estimate_bits(std::span<const int16_t> values, std::span<const size_t> lengths);
+
+// The scale/cutoff pair with this threshold whose scale is nearest to
+// log2(multiplier); false when no pair has the threshold.
+bool setting_for(uint16_t threshold, float multiplier, uint8_t* scale, CutoffLevel* cutoff);
+// Thresholds some scale/cutoff pair gives, rising.
+std::span<const uint16_t> cutoff_thresholds();
+
+// Hook for the tests of the final proof: trials and the bound-aware
+// quantiser accept errors up to this factor times the target (1 in use),
+// so only the proof on the real decoder stands between a miss and the
+// caller. Read once per call.
+std::atomic<double>& trial_slack_for_tests();
+
+// Work and proof counters of the calling thread, for the tests: decodes run
+// with the reader's arithmetic (trials and proofs), and containers the
+// proof turned down.
+struct FitCounters {
+  uint64_t decodes = 0;
+  uint64_t proofs_failed = 0;
+};
+FitCounters& counters_for_tests();
+
+}  // namespace vdx::fit

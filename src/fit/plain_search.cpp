@@ -1,0 +1,84 @@
+#include "src/fit/plain_search.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vdx::fit {
+namespace {
+
+// Containers within this fraction of the goal are not worth another trial:
+// the size changes by less than that between them.
+constexpr double kClose = 0.025;
+// Multipliers below this quantise a normalised signal to a handful of
+// steps; coarser ones only ever help the mean-only container.
+constexpr float kCoarsest = 0x1p-6f;
+
+}  // namespace
+
+float first_guess(const Prepared& p, const Bounds& bounds, TargetKind kind, double goal) {
+  const double width = p.width();
+  double m = 0.0;
+  if (kind == TargetKind::MaxError) {
+    m = width / std::max(goal, 1e-300);
+  } else {
+    const double sd = bounds.counted ? std::sqrt(bounds.spread / bounds.counted) : 0.0;
+    const double rms = kind == TargetKind::RmsError ? goal : goal / 100.0 * sd;
+    m = 0.3 * width / std::max(rms, 1e-300);
+  }
+  return static_cast<float>(std::clamp(m, double{kCoarsest}, double{p.finest_multiplier()}));
+}
+
+Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
+                                                    TargetKind kind, double goal,
+                                                    uint16_t threshold, float guess,
+                                                    int max_trials) {
+  SearchOutcome out;
+  const float top = p.finest_multiplier();
+  double failing = 0.0;        // largest multiplier seen failing
+  double passing = INFINITY;   // smallest multiplier seen passing
+  bool tried_top = false;
+  float m = std::clamp(guess, std::min(kCoarsest, top), top);
+  for (int trial = 0; trial < max_trials; ++trial) {
+    const bool last = trial + 1 == max_trials;
+    if (last && !out.best) m = top;  // what this setting reaches at best
+    ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, m, threshold));
+    const double e = t.errors.of(kind);
+    out.finest = std::min(out.finest, e);
+    tried_top |= t.multiplier >= top;
+    const bool passes = e <= goal;
+    if (passes) {
+      passing = std::min(passing, double{t.multiplier});
+      const bool close = e >= goal * (1.0 - kClose);
+      if (!out.best || t.bits < out.best->bits) out.best = std::move(t);
+      if (close) break;
+    } else {
+      failing = std::max(failing, double{t.multiplier});
+      if (tried_top) break;  // nothing finer exists
+    }
+    if (passing < INFINITY && failing > 0.0 && passing / failing < 1.0 + kClose / 4) break;
+    // Error ~ 1/multiplier: aim a little inside the goal, further when the
+    // last trial failed (another failure costs a whole trial more).
+    const double aim = goal * (1.0 - (passes ? kClose / 2 : kClose));
+    double next = e > 0.0 ? m * (e / aim) : m / 4.0;
+    if (!(next > failing && next < passing)) {
+      next = failing > 0.0 && passing < INFINITY ? std::sqrt(failing * passing)
+             : passing == INFINITY               ? failing * 2.0
+                                                 : passing / 2.0;
+    }
+    const float n32 = static_cast<float>(std::clamp(next, double{kCoarsest}, double{top}));
+    if (n32 == m) {
+      if (passes || tried_top) break;
+      m = top;
+    } else {
+      m = n32;
+    }
+  }
+  if (!out.best && !tried_top) {
+    ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, top, threshold));
+    out.finest = std::min(out.finest, t.errors.of(kind));
+    if (t.errors.of(kind) <= goal) out.best = std::move(t);
+  }
+  return out;
+}
+
+}  // namespace vdx::fit

@@ -1,0 +1,30 @@
+// The multiplier search under plain quantisation: the error of the
+// compressor's own rounding falls about as 1/multiplier, so a few secant
+// steps on trials decoded with the reader's arithmetic find the coarsest
+// multiplier that meets a goal for one wavelet and cutoff threshold.
+#pragma once
+
+#include <cmath>
+#include <optional>
+
+#include "src/fit/fit_signal.hpp"
+
+namespace vdx::fit {
+
+struct SearchOutcome {
+  std::optional<Trial> best;  // the smallest estimate among the passing trials
+  double finest = INFINITY;   // the smallest error seen, passing or not
+};
+
+// At most `max_trials` trials from `guess`; when none passes, the last one
+// is at the finest multiplier, so `finest` is what this setting can reach.
+Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
+                                                    TargetKind kind, double goal,
+                                                    uint16_t threshold, float guess,
+                                                    int max_trials);
+
+// A first multiplier for a goal from what quantisation noise usually gives:
+// about 0.3 step RMS, about one step at the worst sample.
+float first_guess(const Prepared& p, const Bounds& bounds, TargetKind kind, double goal);
+
+}  // namespace vdx::fit
