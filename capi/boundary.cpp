@@ -20,6 +20,7 @@ vdx_status status_of(const CodecError& error) {
     case CodecErrorKind::UnsupportedScale:
       return VDX_ERROR_CORRUPT;
     case CodecErrorKind::UnsupportedConfiguration:
+    case CodecErrorKind::TargetUnreachable:
       return VDX_ERROR_UNSUPPORTED;
     case CodecErrorKind::OutOfMemory:
       return VDX_ERROR_OUT_OF_MEMORY;

@@ -264,6 +264,55 @@ static void test_error_statuses(void) {
   vdx_buffer_free(&good);
 }
 
+/* A target holds on every decoded sample against the caller's samples
+   (float64 ones included); one no setting reaches is refused. */
+static double measured(const vdx_buffer *container, int32_t target, int wide) {
+  float out[kCount];
+  if (vdx_decompress(container->data, container->size, VDX_FLOAT32, out, kCount, NULL) != VDX_OK) {
+    return INFINITY;
+  }
+  double worst = 0.0, squares = 0.0, deviation = 0.0, mean = 0.0;
+  for (int i = 0; i < kCount; ++i) mean += wide ? signal64[i] : signal32[i];
+  mean /= kCount;
+  for (int i = 0; i < kCount; ++i) {
+    const double x = wide ? signal64[i] : signal32[i];
+    worst = fmax(worst, fabs(out[i] - x));
+    squares += (out[i] - x) * (out[i] - x);
+    deviation += (x - mean) * (x - mean);
+  }
+  if (target == VDX_TARGET_MAX_ERROR) return worst;
+  if (target == VDX_TARGET_RMS_ERROR) return sqrt(squares / kCount);
+  return 100.0 * sqrt(squares / deviation);
+}
+
+static void test_targets(void) {
+  const struct { int32_t target; double value; } cases[] = {
+      {VDX_TARGET_MAX_ERROR, 0.01}, {VDX_TARGET_RMS_ERROR, 0.002}, {VDX_TARGET_PRD, 0.5}};
+  for (int c = 0; c < 3; ++c) {
+    for (int wide = 0; wide < 2; ++wide) {
+      vdx_options o;
+      vdx_options_init(&o);
+      o.method = VDX_METHOD_ANY;
+      o.target = cases[c].target;
+      o.target_value = cases[c].value;
+      vdx_buffer out = {0};
+      CHECK_STATUS(vdx_compress(wide ? (const void *)signal64 : (const void *)signal32, kCount,
+                                wide ? VDX_FLOAT64 : VDX_FLOAT32, &o, &out, ERR),
+                   VDX_OK);
+      CHECK(measured(&out, cases[c].target, wide) <= cases[c].value);
+      vdx_buffer_free(&out);
+    }
+  }
+  vdx_options o;
+  vdx_options_init(&o);
+  o.target = VDX_TARGET_MAX_ERROR;
+  o.target_value = 0.0;
+  vdx_buffer out = {0};
+  vdx_error e;
+  CHECK(vdx_compress(signal64, kCount, VDX_FLOAT64, &o, &out, &e) == VDX_ERROR_UNSUPPORTED);
+  CHECK(strstr(e.message, "no setting reaches max_error=0") != NULL);
+}
+
 /* VDX_ERROR_OUT_OF_MEMORY: 2^31 - 1 float64 samples (zero pages, mapped
    before the limit) need an 8 GiB float32 copy, refused under an address
    space limit. In a child process, so the limit stays there. The address
@@ -346,6 +395,7 @@ int main(void) {
   make_signals();
   test_round_trips();
   test_error_statuses();
+  test_targets();
   test_out_of_memory();
   test_messages();
   test_threads();

@@ -25,6 +25,7 @@ TEST(CapiBoundary, EveryCodecErrorKindHasItsStatus) {
       {CodecError::unknown_coder(7), VDX_ERROR_CORRUPT},
       {CodecError::unsupported_scale(3), VDX_ERROR_CORRUPT},
       {CodecError::unsupported_configuration("x"), VDX_ERROR_UNSUPPORTED},
+      {CodecError::target_unreachable("x"), VDX_ERROR_UNSUPPORTED},
       {CodecError::out_of_memory(5), VDX_ERROR_OUT_OF_MEMORY},
       {CodecError::transform_failed("x"), VDX_ERROR_INTERNAL},
       {CodecError::compress_io("x"), VDX_ERROR_INTERNAL},

@@ -95,6 +95,28 @@ def test_options_reach_the_chunks_and_the_values_hold_type_and_shape(tmp_path):
     assert stored == vnumcodecs.Verdalix(**options).encode(data[3:])
 
 
+@pytest.mark.parametrize("dtype", ["f4", "f8"])
+def test_every_chunk_meets_an_error_target_on_every_sample(tmp_path, dtype):
+    data = recording((4, 6000), dtype, seed=5)
+    data[2] *= 1e-3  # a quiet channel keeps the absolute bound too
+    for kind, value in [("max_error", 0.02), ("rms_error", 0.005), ("prd", 0.4)]:
+        mapping = vh5.Verdalix(**{kind: value}, coder="arans")
+        code = {"max_error": 1, "rms_error": 2, "prd": 3}[kind]
+        low, high = struct.unpack("<II", struct.pack("<d", value))
+        assert mapping.filter_options == (1, 15, 11, 0, 2, 0, 0, code, low, high, 0)
+        with h5py.File(tmp_path / "x.h5", "w") as f:
+            f.create_dataset("x", data=data, chunks=(1, 6000), **mapping)
+        with h5py.File(tmp_path / "x.h5", "r") as f:
+            read = f["x"][...]
+        for channel, decoded in zip(data.astype(np.float64), read.astype(np.float64)):
+            error = decoded - channel
+            achieved = {"max_error": np.abs(error).max(),
+                        "rms_error": np.sqrt(np.mean(error ** 2)),
+                        "prd": 100 * np.sqrt(np.sum(error ** 2) /
+                                             np.sum((channel - channel.mean()) ** 2))}[kind]
+            assert achieved <= value, (kind, achieved)
+
+
 def test_options_are_refused_as_the_storage_codecs_refuse_them():
     for bad, exc_type in [(dict(method="haar"), ValueError), (dict(scale=13), ValueError),
                           (dict(coder="zstd"), ValueError), (dict(cutoff=3), TypeError),
