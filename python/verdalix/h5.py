@@ -22,7 +22,8 @@ from typing import Any
 import numpy as np
 
 try:
-    import h5py
+    # h5py ships no type information.
+    import h5py  # type: ignore[import-untyped]
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
         "verdalix.h5 needs h5py: install it with pip install 'verdalix[h5]'"
@@ -94,7 +95,7 @@ class Verdalix(h5py.filters.FilterRefBase):  # type: ignore[misc]
         config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
                               rms_error, prd)
         self.config: dict[str, Any] = config
-        self.filter_options = _filter_values(config)
+        self.filter_options: tuple[int, ...] = _filter_values(config)
 
     def __repr__(self) -> str:
         settings = ", ".join(f"{name}={value!r}" for name, value in self.config.items()
