@@ -9,7 +9,7 @@
 //   5  flags: 1 quant_multiplier given, 2 lines along the axis
 //  11  sample type (vdx_dtype)     12  rank R, then 13..13+R the chunk dims
 // A writer may give fewer than 11 values: the missing ones are the
-// defaults of vdx_options_init. Documented in docs/hdf5_filter.md.
+// defaults of vdx_options_init. Documented in docs/guide/hdf5.md.
 #pragma once
 
 #include <cstddef>

@@ -16,5 +16,6 @@ bool add_native_submodule(PyObject* package);
 extern PyMethodDef read_header_def;
 extern PyMethodDef encode_def;
 extern PyMethodDef decode_def;
+extern PyMethodDef rebuild_options_def;
 
 }  // namespace vdx::python

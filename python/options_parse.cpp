@@ -152,5 +152,6 @@ std::string_view keyword_in(const Keyword<E> (&table)[N], E value) {
 
 std::string_view keyword_of(WaveletMethod method) { return keyword_in(kMethods, method); }
 std::string_view keyword_of(EntropyCoder coder) { return keyword_in(kCoders, coder); }
+std::string_view keyword_of(CutoffLevel cutoff) { return keyword_in(kCutoffs, cutoff); }
 
 }  // namespace vdx::python

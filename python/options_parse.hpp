@@ -46,5 +46,6 @@ bool validate_options(const ConvertedOptions& converted, CodecOptions* out);
 // with ("unknown" for a value no keyword names).
 std::string_view keyword_of(WaveletMethod method);
 std::string_view keyword_of(EntropyCoder coder);
+std::string_view keyword_of(CutoffLevel cutoff);
 
 }  // namespace vdx::python

@@ -4,8 +4,10 @@
 
 #include "python/binding.hpp"
 #include "python/errors.hpp"
+#include "python/native_module.hpp"
 #include "python/options_parse.hpp"
 #include "python/process_once.hpp"
+#include "python/py_ref.hpp"
 
 namespace vdx::python {
 namespace {
@@ -38,6 +40,44 @@ void options_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// The class is named "builtins.CompressionOptions", where pickle cannot find
+// it, so an instance pickles as a call of verdalix._native.rebuild_options
+// with the keywords that build an equal record. The multiplier goes as the
+// float32 the record holds, which reads back as itself.
+PyObject* options_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const CodecOptions& r = reinterpret_cast<OptionsObject*>(self)->record;
+    PyRef native(PyImport_ImportModule("verdalix._native"));
+    if (!native) return nullptr;
+    PyRef rebuild(PyObject_GetAttrString(native.get(), rebuild_options_def.ml_name));
+    if (!rebuild) return nullptr;
+    const std::string_view method = keyword_of(r.method);
+    const std::string_view cutoff = keyword_of(r.cutoff);
+    const std::string_view coder = keyword_of(r.coder);
+    PyRef multiplier(r.has_quant_multiplier
+                         ? PyFloat_FromDouble(static_cast<double>(r.quant_multiplier))
+                         : Py_NewRef(Py_None));
+    if (!multiplier) return nullptr;
+    return Py_BuildValue("O(s#is#s#O)", rebuild.get(), method.data(),
+                         static_cast<Py_ssize_t>(method.size()), static_cast<int>(r.scale),
+                         cutoff.data(), static_cast<Py_ssize_t>(cutoff.size()), coder.data(),
+                         static_cast<Py_ssize_t>(coder.size()), multiplier.get());
+  });
+}
+
+PyObject* rebuild_options(PyObject*, PyObject* args) {
+  return guarded([&]() -> PyObject* {
+    PyTypeObject* type = options_type();
+    if (type == nullptr) return nullptr;
+    return PyObject_Call(reinterpret_cast<PyObject*>(type), args, nullptr);
+  });
+}
+
+PyMethodDef options_methods[] = {
+    {"__reduce__", options_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 // The signature line, "--" and an empty line: __text_signature__ without a
 // docstring body.
 constexpr char kOptionsDoc[] =
@@ -48,6 +88,7 @@ PyType_Slot options_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(options_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(options_dealloc)},
     {Py_tp_doc, const_cast<char*>(kOptionsDoc)},
+    {Py_tp_methods, options_methods},
     {0, nullptr},
 };
 
@@ -85,5 +126,13 @@ bool read_options(PyObject* options, CodecOptions* out) {
   *out = reinterpret_cast<OptionsObject*>(options)->record;
   return true;
 }
+
+PyMethodDef rebuild_options_def = {
+    "rebuild_options",
+    rebuild_options,
+    METH_VARARGS,
+    "rebuild_options(method, scale, cutoff, coder, quant_multiplier, /)\n--\n\n"
+    "CompressionOptions from the values its __reduce__ gives (for pickle).",
+};
 
 }  // namespace vdx::python

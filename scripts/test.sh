@@ -2,7 +2,8 @@
 # Installs what a fresh machine lacks, builds from a clean tree and runs every
 # test: the C++ tests (CTest) and the Python tests (pytest, on every CPython
 # from 3.11 to 3.13 found here, each in its own project environment
-# .venv/<version> with the `test` extra). Exits non-zero on the first failure.
+# .venv/<version> with the `test` and `docs` extras), and builds the
+# documentation site. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -18,11 +19,20 @@ cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build build/tests -j2
 ctest --test-dir build/tests --output-on-failure -j2
 
+docs_built=""
 for py in $(python_interpreters); do
   vpy=$(project_venv "$py")
   section "Python tests under $($vpy --version) in ${vpy%/bin/python}"
-  install_verdalix "$vpy" test
+  install_verdalix "$vpy" test,docs
   (cd "$ROOT/tests/python" && "$vpy" -m pytest -q "$ROOT/tests/python")
+  if [[ -z $docs_built ]]; then
+    # Warnings are errors and every reference to our own objects must
+    # resolve (-n): a broken link or a missing page fails here.
+    section "documentation site (Sphinx) under $($vpy --version)"
+    rm -rf build/docs
+    "$vpy" -m sphinx -W --keep-going -n -q -b html docs build/docs
+    docs_built=yes
+  fi
 done
 
 section "benchmark suite tests (its own environment with the optional peers)"

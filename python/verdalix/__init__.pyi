@@ -12,6 +12,16 @@ class PanicException(BaseException):
 
 @final
 class CompressionOptions:
+    """The settings of one compression: the wavelet (``method``), the
+    quantisation ``scale`` (multiplier 2**scale, 6 to 12), the ``cutoff``
+    of small detail coefficients, the entropy ``coder``, and an optional
+    ``quant_multiplier`` in place of 2**scale (rounded to float32).
+
+    Names and the scale are checked here; the multiplier's value by
+    ``compress_signal``. An immutable token without attributes: it compares
+    and hashes by identity, and pickles to options that compress
+    identically."""
+
     def __new__(
         cls,
         method: Literal["cdf97", "cdf53", "db4", "sym4"] | str = "cdf97",

@@ -30,6 +30,7 @@ def validated(method: Any = None, scale: Any = 11, cutoff: Any = "low", coder: A
         options = CompressionOptions(method="cdf97" if method is None else method, scale=scale,
                                      cutoff=cutoff, coder=coder,
                                      quant_multiplier=quant_multiplier)
+        refuse_unreadable(options)
         return {
             "method": "cdf97" if method is None else str(method),
             "scale": operator.index(scale),
@@ -54,6 +55,17 @@ def validated(method: Any = None, scale: Any = 11, cutoff: Any = "low", coder: A
         "quant_multiplier": None,
         kind: value,
     }, None
+
+
+def refuse_unreadable(options: CompressionOptions) -> None:
+    """Raises what compress_signal raises for these options whatever the
+    samples (a multiplier the reader could not honour: negative, infinite,
+    NaN, or with an infinite inverse), by asking the codec itself with one
+    sample, so such a value never reaches an array's metadata."""
+    _native.encode(_ONE_SAMPLE, options)
+
+
+_ONE_SAMPLE = np.zeros(1, np.float32)
 
 
 def _flat_samples(chunk: Any) -> Any:

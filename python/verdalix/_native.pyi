@@ -13,3 +13,6 @@ def encode(
 def decode(
     data: Buffer | npt.NDArray[Any], count: int = -1, out: npt.NDArray[Any] | None = None, /
 ) -> npt.NDArray[Any]: ...
+def rebuild_options(
+    method: str, scale: int, cutoff: str, coder: str | None, quant_multiplier: float | None, /
+) -> CompressionOptions: ...

@@ -6,7 +6,7 @@ meet one target; `compress_within` returns that container. Errors compare
 x, the samples as the codec compresses them (float32, with NaN as 0, +inf as
 1 and -inf as 0), with y, the decoded samples:
 
-- ``max_error`` = max |x - y|, in the signal's units;
+- ``max_error`` = ``max(abs(x - y))``, in the signal's units;
 - ``rms_error`` = sqrt(mean((x - y)^2)), in the signal's units;
 - ``prd`` = 100 * sqrt(sum((x - y)^2) / sum((x - mean(x))^2)), in percent
   (the normalised PRD: the mean is removed, so an offset cannot flatter it;

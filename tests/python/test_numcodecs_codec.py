@@ -37,12 +37,41 @@ def test_bad_configs_fail_like_compression_options(kwargs):
            note=getattr(expected.value, "__notes__", [None])[0], **kwargs)
 
 
-def test_a_multiplier_the_reader_cannot_honour_fails_at_encode():
-    # As with compress_signal, the multiplier refusals come with the samples.
-    codec = Verdalix(quant_multiplier=-1.0)
-    with pytest.raises(ValueError) as expected:
-        compress_signal(signal(100), CompressionOptions(quant_multiplier=-1.0))
-    raised(ValueError, codec.encode, signal(100), message=expected.value.args[0])
+def _codec_types():
+    types = [Verdalix]
+    try:
+        from verdalix.zarr import Verdalix as ZarrVerdalix
+    except ImportError:
+        return types
+    return types + [ZarrVerdalix]
+
+
+@pytest.mark.parametrize("multiplier", [-1.0, -np.inf, np.inf, np.nan, 1e39, 1e-39,
+                                        np.float64(-3.0), -1])
+def test_a_multiplier_the_reader_cannot_honour_is_refused_at_construction(multiplier):
+    """Whatever compress_signal refuses for every input never reaches an
+    array's metadata: both codecs refuse it when built, with its message."""
+    messages = set()
+    for data in (signal(100), np.zeros(1, np.float32), signal(5000).astype(np.float64)):
+        with pytest.raises(ValueError) as expected:
+            compress_signal(data, CompressionOptions(quant_multiplier=multiplier))
+        messages.add(expected.value.args[0])
+    (message,) = messages  # the same for every input
+    for codec_type in _codec_types():
+        raised(ValueError, codec_type, quant_multiplier=multiplier, message=message)
+
+
+@pytest.mark.parametrize("kwargs", [
+    {"quant_multiplier": 0}, {"quant_multiplier": -0.0}, {"quant_multiplier": 1.2e-38},
+    {"quant_multiplier": 3.4e38}, {"quant_multiplier": 10**30}, {"max_error": 0.0},
+    {"prd": 1e308, "method": "db4"}, {"rms_error": np.float32(0.5), "coder": "deflate"},
+])
+def test_every_accepted_config_is_strict_json(kwargs):
+    for codec_type in _codec_types():
+        codec = codec_type(**kwargs)
+        config = codec.get_config() if codec_type is Verdalix else codec.to_dict()
+        text = json.dumps(config, allow_nan=False)  # NaN or Infinity would raise here
+        assert json.loads(text) == config
 
 
 def test_chunks_of_any_shape_give_compress_signals_container():

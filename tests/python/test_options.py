@@ -169,3 +169,44 @@ def test_multiplier_is_rounded_to_float32():
     raised(ValueError, compress_signal, data, CompressionOptions(quant_multiplier=1e300),
            message="Unsupported compression configuration "
                    "'Quantization multiplier inf can't be read back'")
+
+
+def _pickled_cases():
+    from verdalix import targets
+    data = signal(3000)
+    every = [CompressionOptions(), CompressionOptions(coder="auto"),
+             CompressionOptions("db4", 9, "high", "arans", 123.456),
+             CompressionOptions("sym4", 12, "medium", "deflate", 0),
+             CompressionOptions("cdf53", 6, "low", "cmodel", np.float32(1e-3))]
+    return data, every, targets.fit_options(data, prd=2.0)
+
+
+def test_options_and_fits_pickle_to_objects_that_compress_identically():
+    """Repr, equality and hash stay the token's: by identity."""
+    import pickle
+
+    data, every, fit = _pickled_cases()
+    copy = pickle.loads(pickle.dumps(fit))
+    assert compress_signal(data, copy.options) == compress_signal(data, fit.options)
+    assert (copy.nbytes, copy.prd, copy.method, copy.scale, copy.quant_multiplier) == (
+        fit.nbytes, fit.prd, fit.method, fit.scale, fit.quant_multiplier)
+    for options in every:
+        twin = pickle.loads(pickle.dumps(options, protocol=pickle.HIGHEST_PROTOCOL))
+        assert compress_signal(data, twin) == compress_signal(data, options)
+        assert type(twin) is CompressionOptions and twin != options
+        assert hash(twin) == object.__hash__(twin)
+        assert repr(twin).startswith("<builtins.CompressionOptions object at 0x")
+
+
+@pytest.mark.worker_processes
+def test_options_and_fits_travel_through_a_process_pool():
+    """As multiprocessing and distributed maps send them, to fresh interpreters."""
+    import multiprocessing
+    import operator
+
+    data, every, fit = _pickled_cases()
+    with multiprocessing.get_context("spawn").Pool(2) as pool:
+        remote = pool.starmap(compress_signal, [(data, options) for options in every])
+        back = pool.map(operator.attrgetter("options"), [fit])[0]
+    assert remote == [compress_signal(data, options) for options in every]
+    assert compress_signal(data, back) == compress_signal(data, fit.options)
