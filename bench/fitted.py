@@ -45,7 +45,7 @@ def _verdalix(x: np.ndarray, **target: float) -> dict:
     from verdalix import targets
 
     fit = targets.fit_options(x, **target)
-    blob = verdalix.compress_signal(x, fit.options)
+    blob = fit.container
     out = _outcome(x, blob, verdalix.decompress_signal(blob))
     out["setting"] = f"{fit.method} s{fit.scale} {fit.cutoff} m={fit.quant_multiplier:.4g}"
     return out

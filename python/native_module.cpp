@@ -12,7 +12,7 @@ namespace {
 // method table: CPython 3.13.0 never frees the interned names that
 // PyModule_AddFunctions creates (see set_item_plain_key).
 PyMethodDef* const native_functions[] = {&read_header_def, &encode_def, &decode_def,
-                                          &rebuild_options_def};
+                                          &rebuild_options_def, &fit_def};
 
 PyModuleDef native_module_def = {
     PyModuleDef_HEAD_INIT,

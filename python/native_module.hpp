@@ -17,5 +17,6 @@ extern PyMethodDef read_header_def;
 extern PyMethodDef encode_def;
 extern PyMethodDef decode_def;
 extern PyMethodDef rebuild_options_def;
+extern PyMethodDef fit_def;
 
 }  // namespace vdx::python

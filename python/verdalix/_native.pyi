@@ -16,3 +16,7 @@ def decode(
 def rebuild_options(
     method: str, scale: int, cutoff: str, coder: str | None, quant_multiplier: float | None, /
 ) -> CompressionOptions: ...
+def fit(
+    data: npt.NDArray[np.float32] | npt.NDArray[np.float64], kind: int, target: float,
+    options: CompressionOptions, fixed_method: bool, /
+) -> tuple[bytes, float, int, str, tuple[float, float, float], bool]: ...

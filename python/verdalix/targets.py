@@ -1,10 +1,10 @@
 """Compress to the error a user can accept.
 
-`fit_options` searches the codec's settings (wavelet, cutoff, scale and the
-quantisation multiplier) for the smallest container whose decoded samples
-meet one target; `compress_within` returns that container. Errors compare
-x, the samples as the codec compresses them (float32, with NaN as 0, +inf as
-1 and -inf as 0), with y, the decoded samples:
+`compress_within` returns the smallest container found whose decoded
+samples meet one target; `fit_options` describes it. Errors compare x, the
+caller's own samples (float64 input as float64, not its float32 copy), with
+y, the decoded samples, over the samples that are finite (NaN and infinite
+samples carry no bound; the codec stores them as 0 and 1):
 
 - ``max_error`` = ``max(abs(x - y))``, in the signal's units;
 - ``rms_error`` = sqrt(mean((x - y)^2)), in the signal's units;
@@ -12,15 +12,20 @@ x, the samples as the codec compresses them (float32, with NaN as 0, +inf as
   (the normalised PRD: the mean is removed, so an offset cannot flatter it;
   a constant signal meets every target exactly).
 
-The returned container always meets the target: it was decoded and measured
-before it was returned. A target that no setting reaches raises ValueError
-with the best error the codec reaches on that signal.
+The fitting runs in the native codec with the GIL released. For
+``max_error`` it moves individual quantised coefficients so that every
+sample lands within the bound with fewer bits than plain rounding needs;
+``rms_error`` and ``prd`` search the multiplier and the cutoff. The
+returned container always meets the target: it was decoded by the
+decoder itself and measured against the caller's samples before it was
+returned. A target that no setting reaches (including a ``max_error``
+below half the float32 spacing of some sample) raises ValueError with the
+finest error the codec reaches on that signal, after a bounded effort.
 """
 
 from __future__ import annotations
 
 import math
-import warnings
 from dataclasses import dataclass
 from typing import SupportsFloat
 
@@ -28,21 +33,30 @@ import numpy as np
 import numpy.typing as npt
 
 import verdalix
-from verdalix import _search
+from verdalix import _native
 
 __all__ = ["Fit", "fit_options", "compress_within"]
 
+_KINDS = ("max_error", "rms_error", "prd")
 _CODER_NAMES = {None: "cmodel", "auto": "cmodel", "cmodel": "cmodel", "arans": "arans",
                 "deflate": "deflate"}
 
 
 @dataclass(frozen=True)
 class Fit:
-    """The settings found for a target and what they achieve.
+    """The container found for a target, its settings and what it achieves.
 
-    ``compress_signal(data, fit.options)`` gives the same container again,
-    byte for byte. ``method``, ``scale``, ``cutoff``, ``coder`` and
-    ``quant_multiplier`` spell out ``options`` (which has no attributes)."""
+    ``container`` is the container itself (what ``compress_within``
+    returns). When ``options_reproduce`` is true, ``compress_signal(data,
+    fit.options)`` gives that container again, byte for byte (plain
+    quantisation: ``rms_error`` and ``prd`` targets, and ``max_error``
+    targets the bound-aware quantiser left to plain rounding). When it is
+    false (most ``max_error`` fits), the container's coefficients were
+    placed one by one for the bound: ``fit.options`` then gives a container
+    with the same wavelet, multiplier and coder, plainly rounded, which is
+    neither the same bytes nor bound to meet the target. ``method``,
+    ``scale``, ``cutoff``, ``coder`` and ``quant_multiplier`` spell out
+    ``options`` (which has no attributes)."""
 
     options: verdalix.CompressionOptions
     nbytes: int
@@ -54,6 +68,8 @@ class Fit:
     cutoff: str
     coder: str
     quant_multiplier: float
+    container: bytes
+    options_reproduce: bool
 
 
 def _target(function: str, max_error: object, rms_error: object,
@@ -75,41 +91,36 @@ def _target(function: str, max_error: object, rms_error: object,
     return name, number
 
 
-def _samples(data: object) -> npt.NDArray[np.float32]:
-    """The samples exactly as compress_signal reads them."""
+def _samples(data: object) -> npt.NDArray[np.float32] | npt.NDArray[np.float64]:
+    """The caller's samples, contiguous, in their own precision."""
     if not (isinstance(data, np.ndarray) and data.ndim == 1
             and data.dtype in (np.float32, np.float64) and data.dtype.isnative):
         raise ValueError("expected a 1-D float32 or float64 NumPy array")
     if data.size == 0:
         verdalix.compress_signal(data)  # raises the codec's own message
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", RuntimeWarning)  # float64 beyond float32 -> inf
-        return np.ascontiguousarray(data, dtype=np.float32)
+    return np.ascontiguousarray(data)
 
 
-def _search_fit(function: str, data: object, max_error: object, rms_error: object,
-                prd: object, method: str | None, coder: str | None
-                ) -> tuple[Fit, bytes]:
+def _fit(function: str, data: object, max_error: object, rms_error: object,
+         prd: object, method: str | None, coder: str | None) -> tuple[Fit, bytes]:
     kind, target = _target(function, max_error, rms_error, prd)
     # Unknown names get the codec's own messages.
-    verdalix.CompressionOptions(method=method or "cdf97", coder=coder)
-    x32 = _samples(data)
-    try:
-        trial = _search.find(x32, kind, target, method, coder)
-    except _search.Unreachable as e:
-        raise ValueError(f"no setting reaches {kind}={target:g} on this signal; "
-                         f"the finest reaches {kind}={e.best:.6g}") from None
-    return _fit_of(trial, coder), trial.blob
+    request = verdalix.CompressionOptions(method=method or "cdf97", coder=coder)
+    x = _samples(data)
+    blob, multiplier, scale, cutoff, errors, reproduce = _native.fit(
+        x, _KINDS.index(kind), target, request, method is not None)
+    header = _native.read_header(blob)
+    options = verdalix.CompressionOptions(method=header["method"], scale=scale, cutoff=cutoff,
+                                          coder=coder, quant_multiplier=multiplier)
+    peak, rms, prd_ = errors
+    fit = Fit(options=options, nbytes=len(blob), max_error=peak, rms_error=rms, prd=prd_,
+              method=header["method"], scale=scale, cutoff=cutoff, coder=_CODER_NAMES[coder],
+              quant_multiplier=multiplier, container=blob, options_reproduce=reproduce)
+    return fit, blob
 
 
-def _fit_of(trial: _search.Trial, coder: str | None) -> Fit:
-    scale, cutoff = _search.setting_for(trial.threshold, trial.multiplier)
-    options = verdalix.CompressionOptions(method=trial.method, scale=scale, cutoff=cutoff,
-                                          coder=coder, quant_multiplier=trial.multiplier)
-    peak, rms, prd = trial.errors
-    return Fit(options=options, nbytes=len(trial.blob), max_error=peak, rms_error=rms,
-               prd=prd, method=trial.method, scale=scale, cutoff=cutoff,
-               coder=_CODER_NAMES[coder], quant_multiplier=trial.multiplier)
+# The command line's name for the call above (it predates the native fitter).
+_search_fit = _fit
 
 
 def fit_options(data: npt.NDArray[np.float32] | npt.NDArray[np.float64], *,
@@ -117,15 +128,16 @@ def fit_options(data: npt.NDArray[np.float32] | npt.NDArray[np.float64], *,
                 rms_error: SupportsFloat | None = None,
                 prd: SupportsFloat | None = None,
                 method: str | None = None, coder: str | None = None) -> Fit:
-    """The settings of the smallest container found whose decoded samples
-    meet the one target given (see the module's doc for the definitions).
+    """The smallest container found whose decoded samples meet the one
+    target given (see the module's doc for the definitions), with its
+    settings and errors.
 
     ``method`` fixes the wavelet ("cdf97", "cdf53", "db4", "sym4"), else all
     are tried; ``coder`` is used as ``CompressionOptions`` takes it.
     Raises TypeError for no target or several, ValueError for a negative,
     NaN or infinite one, and ValueError with the finest error reachable when
     no setting meets it."""
-    return _search_fit("fit_options", data, max_error, rms_error, prd, method, coder)[0]
+    return _fit("fit_options", data, max_error, rms_error, prd, method, coder)[0]
 
 
 def compress_within(data: npt.NDArray[np.float32] | npt.NDArray[np.float64], *,
@@ -136,4 +148,4 @@ def compress_within(data: npt.NDArray[np.float32] | npt.NDArray[np.float64], *,
     """The container of ``fit_options(data, ...)``: the smallest found whose
     decoded samples meet the target. It is decoded and measured before it
     is returned, so it always does."""
-    return _search_fit("compress_within", data, max_error, rms_error, prd, method, coder)[1]
+    return _fit("compress_within", data, max_error, rms_error, prd, method, coder)[1]

@@ -1,9 +1,490 @@
 #include "src/fit/bound_quantizer.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "src/quantizer.hpp"
+
 namespace vdx::fit {
+namespace {
+
+// A coefficient's synthesis response ("atom"): coefficient k of a band with
+// sample step `step` adds values[t] / multiplier to normalised sample
+// k * step + offset + t. Taken from one interior coefficient and used for
+// all; near the borders the real response differs a little, which the
+// exact decodes between the model's passes correct.
+struct Atom {
+  int64_t offset = 0;
+  int64_t step = 1;
+  std::vector<float> values;
+  float peak = 0.0f;  // the largest |value|
+};
+
+// Interior responses per band in band layout order, from a short signal
+// with the same level count: enough coefficients per band (32 at the
+// deepest) that its middle one is clear of both borders.
+Result<std::vector<Atom>, CodecError> atoms_of(const Prepared& p) {
+  const size_t levels = p.header.levels;
+  const size_t length = std::max(p.dwt->filter_length(), (size_t{1} << levels) * 32);
+  const std::vector<float> zeros(length, 0.0f);
+  auto shape = p.dwt->decompose(zeros, levels);
+  if (!shape.ok()) return fail(CodecError::transform_failed(shape.error().message()));
+  std::vector<wavelet::DwtLevel> bands = std::move(shape).value();
+  std::vector<Atom> atoms(levels + 1);
+  for (size_t b = 0; b <= levels; ++b) {
+    std::vector<float>& band = b == 0 ? bands.back().approximation : bands[b - 1].details;
+    const size_t middle = band.size() / 2;
+    band[middle] = 1.0f;
+    std::vector<std::span<const float>> details;
+    for (const auto& level : bands) details.emplace_back(level.details);
+    auto response = p.dwt->reconstruct(bands.back().approximation, details);
+    band[middle] = 0.0f;
+    if (!response.ok()) return fail(CodecError::transform_failed(response.error().message()));
+    const std::vector<float>& y = *response;
+    const size_t end = std::min(y.size(), length);
+    size_t first = end, last = 0;
+    for (size_t i = 0; i < end; ++i) {
+      if (y[i] != 0.0f) first = std::min(first, i), last = i;
+    }
+    Atom& a = atoms[b];
+    a.step = int64_t{1} << (b == 0 ? levels : b);
+    if (first == end) continue;  // no response: the band is never moved
+    a.offset = static_cast<int64_t>(first) - static_cast<int64_t>(middle) * a.step;
+    a.values.assign(y.begin() + first, y.begin() + last + 1);
+    for (float v : a.values) a.peak = std::max(a.peak, std::abs(v));
+  }
+  return atoms;
+}
+
+// Atoms depend only on the wavelet and the level count: made once per
+// process and shared (read-only) by every thread.
+Result<std::shared_ptr<const std::vector<Atom>>, CodecError> cached_atoms(const Prepared& p) {
+  static std::mutex mutex;
+  static std::map<std::pair<int, int>, std::shared_ptr<const std::vector<Atom>>> cache;
+  const std::pair<int, int> key{static_cast<int>(p.header.method), p.header.levels};
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (auto found = cache.find(key); found != cache.end()) return found->second;
+  }
+  ASSIGN_OR_RETURN(std::vector<Atom> atoms, atoms_of(p));
+  auto shared = std::make_shared<const std::vector<Atom>>(std::move(atoms));
+  const std::lock_guard<std::mutex> lock(mutex);
+  return cache.emplace(key, std::move(shared)).first->second;
+}
+
+// Where coefficients start, in band layout order.
+std::vector<size_t> band_starts(const Prepared& p) {
+  std::vector<size_t> starts(p.lengths.size());
+  size_t offset = 0;
+  for (size_t b = 0; b < p.lengths.size(); ++b) starts[b] = offset, offset += p.lengths[b];
+  return starts;
+}
+
+// Knobs, tuned on the bench's signals at 2^14..2^16 samples.
+// The first coarse multiplier, as a fraction of range / bound (plain
+// rounding needs about 1 to keep the worst sample inside its box); when too
+// many samples start outside, the next is aimed from the decoded errors,
+// and the first that settles is kept.
+constexpr double kFirstCoarseness = 0.7;
+constexpr int kCoarsenessTries = 3;
+// Wavelets tried, in the order of their estimates, and the step after a
+// repair stalled.
+constexpr size_t kWaveletsTried = 2;
+constexpr double kAfterStall = 1.3;
+// More samples than this starting outside their box: too coarse to repair
+// cheaply, so the next multiplier is tried.
+constexpr double kMostOutside = 0.01;
+// Exact decodes (each followed by a repair pass) before a multiplier is
+// given up.
+constexpr int kRepairRounds = 4;
+// Finest detail levels a repair moves coefficients in.
+constexpr size_t kRepairLevels = 3;
+// Single steps tried first when a pair of steps is needed.
+constexpr size_t kPairFirsts = 8;
+// Coefficients this small (in steps) are stepped toward zero by the sweep,
+// which runs this many passes.
+constexpr int kSweepMagnitude = 2;
+// Coefficients up to this magnitude are tried for zeroing at once (a jump's
+// neighbours in a piecewise constant signal, say).
+constexpr int kZeroMagnitude = 12;
+constexpr int kSweepPasses = 2;
+// Exact decodes that undo the sweep's moves around a miss.
+constexpr int kUndoRounds = 3;
+
+class BoundModel {
+ public:
+  struct Candidate {
+    size_t band;
+    size_t index;
+    int delta;
+    double change;  // in the window's total violation
+  };
+
+  BoundModel(const Prepared& p, const Bounds& bounds, double bound,
+             const std::vector<Atom>& atoms, float multiplier)
+      : p_(p), atoms_(atoms), starts_(band_starts(p)), m_(multiplier),
+        gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count) {
+    lo_.resize(n_), hi_.resize(n_), inner_lo_.resize(n_), inner_hi_.resize(n_);
+    for (size_t i = 0; i < n_; ++i) {
+      const double r = bounds.reference[i];
+      if (r != r) {
+        lo_[i] = inner_lo_[i] = -INFINITY, hi_[i] = inner_hi_[i] = INFINITY;
+        continue;
+      }
+      lo_[i] = r - bound, hi_[i] = r + bound;
+      // The model adds atoms in double; the decoder rounds every step to
+      // float32. One float32 spacing at the sample and a relative 2^-20 of
+      // the range keep the model's moves clear of that drift.
+      const float f = static_cast<float>(std::abs(r));
+      const double ulp = double{std::nextafter(f, INFINITY)} - double{f};
+      const double margin = std::min(ulp + double{p.width()} * 0x1p-20, bound / 4);
+      inner_lo_[i] = lo_[i] + margin, inner_hi_[i] = hi_[i] - margin;
+    }
+  }
+
+  // Loads an exact decode; returns the samples outside their box, worst first.
+  std::vector<size_t> load(std::span<const float> decoded) {
+    y_.assign(decoded.begin(), decoded.begin() + n_);
+    std::vector<std::pair<double, size_t>> outside;
+    for (size_t i = 0; i < n_; ++i) {
+      const double excess = std::max(lo_[i] - y_[i], y_[i] - hi_[i]);
+      if (excess > 0.0) outside.emplace_back(excess, i);
+    }
+    std::sort(outside.begin(), outside.end(), std::greater<>());
+    std::vector<size_t> order(outside.size());
+    for (size_t k = 0; k < outside.size(); ++k) order[k] = outside[k].second;
+    return order;
+  }
+
+  // Moves one coefficient by a step or two where it most reduces the
+  // violation over its window; false when no move helps.
+  bool repair(std::vector<int16_t>& q, size_t i) {
+    if (violation(i, y_[i]) == 0.0) return false;
+    std::vector<Candidate> moves;
+    const size_t last_band = std::min(atoms_.size() - 1, kRepairLevels);
+    collect_moves(q, i, last_band == atoms_.size() - 1 ? 0 : 1, last_band, moves);
+    if (!moves.empty() && min_change(moves) < 0.0) return apply_best(q, moves);
+    // The finest levels alone overshoot here: the deeper ones move smoother
+    // and wider, and two steps together can land between.
+    if (last_band < atoms_.size() - 1) {
+      collect_moves(q, i, last_band + 1, atoms_.size() - 1, moves);
+      collect_moves(q, i, 0, 0, moves);
+    }
+    if (moves.empty()) return false;
+    if (min_change(moves) < 0.0) return apply_best(q, moves);
+    return apply_best_pair(q, moves);
+  }
+
+  static double min_change(const std::vector<Candidate>& moves) {
+    double m = INFINITY;
+    for (const Candidate& c : moves) m = std::min(m, c.change);
+    return m;
+  }
+
+  bool apply_best(std::vector<int16_t>& q, const std::vector<Candidate>& moves) {
+    const Candidate* best = &moves[0];
+    for (const Candidate& c : moves) best = c.change < best->change ? &c : best;
+    apply(q, best->band, best->index, best->delta);
+    return true;
+  }
+
+  void collect_moves(const std::vector<int16_t>& q, size_t i, size_t first_band,
+                     size_t last_band, std::vector<Candidate>& moves) const {
+    for (size_t b = first_band; b <= last_band; ++b) {
+      const Atom& a = atoms_[b];
+      if (a.values.empty()) continue;
+      const int64_t len = static_cast<int64_t>(a.values.size());
+      const int64_t pos = static_cast<int64_t>(i) - a.offset;
+      int64_t kmin = pos - len + 1 <= 0 ? 0 : (pos - len + 1 + a.step - 1) / a.step;
+      int64_t kmax = pos < 0 ? -1 : pos / a.step;
+      kmax = std::min<int64_t>(kmax, static_cast<int64_t>(p_.lengths[b]) - 1);
+      const bool deep = b == 0 || b > kRepairLevels;
+      int64_t strongest = kmin;
+      for (int64_t k = kmin; deep && k <= kmax; ++k) {
+        if (std::abs(a.values[pos - k * a.step]) >
+            std::abs(a.values[pos - strongest * a.step])) {
+          strongest = k;
+        }
+      }
+      // Deeper atoms are long: only the one strongest at the sample is tried.
+      if (deep) kmin = kmax = std::min(strongest, kmax);
+      for (int64_t k = kmin; k <= kmax; ++k) {
+        const float at = a.values[pos - k * a.step];
+        if (std::abs(at) < 0.25f * a.peak) continue;
+        const size_t index = starts_[b] + static_cast<size_t>(k);
+        // Both signs: a step against the sample's need can pair with one
+        // for it into a finer correction than either.
+        for (int delta : {1, -1, 2, -2}) {
+          const int moved = q[index] + delta;
+          if (moved < -32768 || moved > 32767) continue;
+          moves.push_back({b, index, delta, window_change(a, k, delta)});
+        }
+      }
+    }
+  }
+
+  bool apply_best_pair(std::vector<int16_t>& q, std::vector<Candidate>& moves) {
+    std::sort(moves.begin(), moves.end(),
+              [](const Candidate& x, const Candidate& y) { return x.change < y.change; });
+    const size_t firsts = std::min<size_t>(moves.size(), kPairFirsts);
+    double best = 0.0;
+    size_t best_first = 0, best_second = 0;
+    for (size_t f = 0; f < firsts; ++f) {
+      apply(q, moves[f].band, moves[f].index, moves[f].delta);
+      for (size_t g = 0; g < moves.size(); ++g) {
+        if (moves[g].index == moves[f].index) continue;
+        const Atom& a = atoms_[moves[g].band];
+        const double total =
+            moves[f].change +
+            window_change(a, static_cast<int64_t>(moves[g].index - starts_[moves[g].band]),
+                          moves[g].delta);
+        if (total < best) best = total, best_first = f, best_second = g;
+      }
+      apply(q, moves[f].band, moves[f].index, -moves[f].delta);
+    }
+    if (best == 0.0) return false;
+    for (size_t m : {best_first, best_second}) {
+      apply(q, moves[m].band, moves[m].index, moves[m].delta);
+    }
+    return true;
+  }
+
+  // The error (in bounds) that all but `fraction` of the bounded samples
+  // stay within, in the last exact decode.
+  double error_quantile(double fraction, double bound) const {
+    std::vector<double> errors;
+    errors.reserve(n_);
+    for (size_t i = 0; i < n_; ++i) {
+      if (std::isfinite(lo_[i])) errors.push_back(std::abs(y_[i] - (lo_[i] + hi_[i]) / 2));
+    }
+    if (errors.empty()) return 0.0;
+    const size_t k = std::min(errors.size() - 1,
+                              static_cast<size_t>((1.0 - fraction) * errors.size()));
+    std::nth_element(errors.begin(), errors.begin() + k, errors.end());
+    return errors[k] / bound;
+  }
+
+  // Undoes every sweep move whose window holds one of `missed` (samples
+  // outside their box in an exact decode); false when none did.
+  bool undo_around(std::vector<int16_t>& q, std::span<const size_t> missed) {
+    std::vector<uint8_t> is_missed(n_, 0);
+    for (size_t i : missed) is_missed[i] = 1;
+    bool undone = false;
+    std::vector<Move> kept;
+    for (const Move& move : swept_) {
+      bool touches = false;
+      for_window(atoms_[move.band], static_cast<int64_t>(move.index - starts_[move.band]),
+                 [&](size_t s, float) { touches |= is_missed[s] != 0; });
+      if (touches) {
+        apply(q, move.band, move.index, -move.delta);
+        undone = true;
+      } else {
+        kept.push_back(move);
+      }
+    }
+    swept_ = std::move(kept);
+    return undone;
+  }
+
+  // Steps small coefficients toward zero wherever every sample of their
+  // window stays inside its inner box; finest levels first.
+  void sweep(std::vector<int16_t>& q) {
+    for (size_t b = 1; b < atoms_.size(); ++b) {
+      if (atoms_[b].values.empty()) continue;
+      for (size_t k = 0; k < p_.lengths[b]; ++k) {
+        const size_t index = starts_[b] + k;
+        const int v = q[index];
+        if (v == 0 || std::abs(v) > kZeroMagnitude) continue;
+        // Zero at once where the window allows, else one step toward zero.
+        for (int delta : {-v, v > 0 ? -1 : 1}) {
+          if (delta != -v && std::abs(v) > kSweepMagnitude) break;
+          if (window_stays_inside(atoms_[b], static_cast<int64_t>(k), delta)) {
+            apply(q, b, index, delta);
+            swept_.push_back({b, index, delta});
+            break;
+          }
+        }
+      }
+    }
+  }
+
+
+
+ private:
+  double violation(size_t i, double y) const {
+    return std::max({inner_lo_[i] - y, y - inner_hi_[i], 0.0});
+  }
+
+  template <class Visit>
+  void for_window(const Atom& a, int64_t k, Visit&& visit) const {
+    const int64_t start = k * a.step + a.offset;
+    const int64_t len = static_cast<int64_t>(a.values.size());
+    const int64_t from = std::max<int64_t>(0, -start);
+    const int64_t to = std::min<int64_t>(len, static_cast<int64_t>(n_) - start);
+    for (int64_t t = from; t < to; ++t) visit(static_cast<size_t>(start + t), a.values[t]);
+  }
+
+  double window_change(const Atom& a, int64_t k, int delta) const {
+    double change = 0.0;
+    const double scale = delta * gain_;
+    for_window(a, k, [&](size_t s, float at) {
+      change += violation(s, y_[s] + scale * at) - violation(s, y_[s]);
+    });
+    return change;
+  }
+
+  bool window_stays_inside(const Atom& a, int64_t k, int delta) const {
+    const int64_t start = k * a.step + a.offset;
+    const int64_t len = static_cast<int64_t>(a.values.size());
+    // Within an atom's length of a border the real response is not the
+    // interior one (borders are mirrored or wrapped): nothing is swept there.
+    if (start < len || start + 2 * len > static_cast<int64_t>(n_)) return false;
+    const double scale = delta * gain_;
+    for (int64_t t = 0; t < len; ++t) {
+      const size_t s = static_cast<size_t>(start + t);
+      const double moved = y_[s] + scale * a.values[t];
+      if (!(moved >= inner_lo_[s] && moved <= inner_hi_[s])) return false;
+    }
+    return true;
+  }
+
+  void apply(std::vector<int16_t>& q, size_t band, size_t index, int delta) {
+    q[index] = static_cast<int16_t>(q[index] + delta);
+    const double scale = delta * gain_;
+    for_window(atoms_[band], static_cast<int64_t>(index - starts_[band]),
+               [&](size_t s, float at) { y_[s] += scale * at; });
+  }
+
+  struct Move {
+    size_t band;
+    size_t index;
+    int delta;
+  };
+
+  const Prepared& p_;
+  const std::vector<Atom>& atoms_;
+  std::vector<Move> swept_;
+  std::vector<size_t> starts_;
+  float m_;
+  double gain_;  // signal units per step of a unit atom value
+  size_t n_;
+  std::vector<double> lo_, hi_, inner_lo_, inner_hi_, y_;
+};
+
+struct Attempt {
+  std::vector<int16_t> values;
+  float multiplier = 0.0f;
+  uint8_t scale = 6;
+};
+
+// Decodes exactly and repairs until nothing is outside, or the rounds end.
+Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Attempt& a,
+                                       size_t bounded, double bound, double* too_coarse) {
+  size_t previous = 0;
+  for (int round = 0; round < kRepairRounds; ++round) {
+    ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, a.multiplier, a.scale, a.values));
+    const std::vector<size_t> outside = model.load(decoded);
+    if (outside.empty()) return true;
+    if (round == 0 && outside.size() > kMostOutside * static_cast<double>(bounded)) {
+      *too_coarse = model.error_quantile(kMostOutside / 2, bound);
+      return false;
+    }
+    // A round that does not halve the misses is stalling: coarser moves
+    // than the boxes allow, and another round would not do better.
+    if (round > 0 && 2 * outside.size() > previous) return false;
+    previous = outside.size();
+    bool moved = false;
+    for (size_t i : outside) moved |= model.repair(a.values, i);
+    if (!moved) return false;
+  }
+  return false;
+}
+
+// Sweeps, then decodes exactly and undoes the sweep around any miss (the
+// model's float drift, or a border where the interior atom is off).
+Result<bool, CodecError> sweep_and_check(const Prepared& p, BoundModel& model, Attempt& a) {
+  for (int pass = 0; pass < kSweepPasses; ++pass) model.sweep(a.values);
+  for (int round = 0; round < kUndoRounds; ++round) {
+    ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, a.multiplier, a.scale, a.values));
+    const std::vector<size_t> outside = model.load(decoded);
+    if (outside.empty()) return true;
+    if (!model.undo_around(a.values, outside)) return false;
+  }
+  return false;
+}
+
+// `too_coarse` is set to the ratio the multiplier falls short by when too
+// many samples start outside (and left 0 otherwise).
+Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Bounds& bounds,
+                                                   double bound,
+                                                   const std::vector<Atom>& atoms,
+                                                   double coarseness, double* too_coarse) {
+  const double wanted = coarseness * double{p.width()} / bound;
+  const float top = p.finest_multiplier();
+  if (!(wanted > 0.0) || wanted > double{top}) return std::optional<Attempt>();
+  ASSIGN_OR_RETURN(Trial start, plain_trial(p, bounds, static_cast<float>(wanted), 0));
+  Attempt a{std::move(start.values), start.multiplier, start.scale};
+  BoundModel model(p, bounds, bound, atoms, a.multiplier);
+  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounds.counted, bound, too_coarse));
+  if (!inside) return std::optional<Attempt>();
+  ASSIGN_OR_RETURN(inside, sweep_and_check(p, model, a));
+  if (!inside) return std::optional<Attempt>();
+  return std::optional<Attempt>(std::move(a));
+}
+
+// The wavelets by their plain rounding's estimated size at the first
+// coarse multiplier, smallest first: the moves that follow change sizes by
+// similar fractions whatever the wavelet, so this ranks them for a
+// fraction of the work.
+std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, double bound) {
+  std::vector<std::pair<double, size_t>> ranked;
+  std::vector<int16_t> values;
+  for (size_t index = 0; index < prepared.size(); ++index) {
+    const Prepared& p = prepared[index];
+    const double wanted = kFirstCoarseness * double{p.width()} / bound;
+    const float m = cap_multiplier(static_cast<float>(std::min(wanted, 0x1p22)), p.smallest,
+                                   p.largest);
+    values.resize(p.coefficients.size());
+    quantize_band(p.coefficients, m, values);
+    ranked.emplace_back(estimate_bits(values, p.lengths), index);
+  }
+  std::sort(ranked.begin(), ranked.end());
+  std::vector<size_t> order;
+  for (const auto& r : ranked) order.push_back(r.second);
+  return order;
+}
+
+}  // namespace
 
 Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
-    const Bounds&, double, std::span<const Prepared>) {
+    const Bounds& bounds, double bound, std::span<const Prepared> prepared) {
+  if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {
+    return std::optional<BoundAwareFit>();
+  }
+  const std::vector<size_t> order = likely_smallest_first(prepared, bound);
+  for (size_t rank = 0; rank < std::min(order.size(), kWaveletsTried); ++rank) {
+    const size_t index = order[rank];
+    const Prepared& p = prepared[index];
+    ASSIGN_OR_RETURN(auto atoms, cached_atoms(p));
+    double coarseness = kFirstCoarseness;
+    for (int tries = 0; tries < kCoarsenessTries; ++tries) {
+      double too_coarse = 0.0;
+      ASSIGN_OR_RETURN(std::optional<Attempt> a,
+                       attempt(p, bounds, bound, *atoms, coarseness, &too_coarse));
+      if (a) {
+        const double bits = estimate_bits(a->values, p.lengths);
+        return std::optional<BoundAwareFit>(
+            BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits});
+      }
+      // Error ~ 1/multiplier: aim the quantile at the bound, or step when
+      // the repair stalled.
+      coarseness *= too_coarse > 0.0 ? std::max(1.15, too_coarse * 1.03) : kAfterStall;
+    }
+  }
   return std::optional<BoundAwareFit>();
 }
 

@@ -43,8 +43,7 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
     if (last && !out.best) m = top;  // what this setting reaches at best
     ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, m, threshold));
     const double e = t.errors.of(kind);
-    out.finest = std::min(out.finest, e);
-    tried_top |= t.multiplier >= top;
+    if (t.multiplier >= top) tried_top = true, out.finest = e;
     const bool passes = e <= goal;
     if (passes) {
       passing = std::min(passing, double{t.multiplier});
@@ -75,7 +74,7 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
   }
   if (!out.best && !tried_top) {
     ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, top, threshold));
-    out.finest = std::min(out.finest, t.errors.of(kind));
+    out.finest = t.errors.of(kind);
     if (t.errors.of(kind) <= goal) out.best = std::move(t);
   }
   return out;

@@ -13,11 +13,13 @@ namespace vdx::fit {
 
 struct SearchOutcome {
   std::optional<Trial> best;  // the smallest estimate among the passing trials
-  double finest = INFINITY;   // the smallest error seen, passing or not
+  // The error at the finest multiplier, when it was tried: what the setting
+  // reaches, whatever path the search took (so refusals name one figure).
+  double finest = INFINITY;
 };
 
-// At most `max_trials` trials from `guess`; when none passes, the last one
-// is at the finest multiplier, so `finest` is what this setting can reach.
+// At most `max_trials` trials from `guess` (one more when none passed and
+// the finest multiplier was not among them).
 Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
                                                     TargetKind kind, double goal,
                                                     uint16_t threshold, float guess,

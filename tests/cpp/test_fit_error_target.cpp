@@ -118,7 +118,7 @@ TEST(FitGuarantee, EveryTargetIsMetOnTheCallersSamplesOverARandomisedMatrix) {
   std::mt19937 rng(11);
   const Shape shapes[] = {Shape::Tones, Shape::Walk, Shape::Steps, Shape::Noise, Shape::Chirp};
   const size_t lengths[] = {1, 2, 7, 33, 200, 1500, 6000};
-  int fitted = 0;
+  int fitted = 0, refused = 0;
   for (int round = 0; round < 70; ++round) {
     const Shape shape = shapes[rng() % 5];
     const size_t n = lengths[rng() % 7];
@@ -139,14 +139,19 @@ TEST(FitGuarantee, EveryTargetIsMetOnTheCallersSamplesOverARandomisedMatrix) {
                  " kind=" + std::to_string(int(kind)) + " value=" + std::to_string(value) +
                  " offset=" + std::to_string(offset));
     if (!f.ok()) {
-      // Only a bound finer than float32 can represent may be refused here.
+      // Refused only when the finest error named is above the target.
       EXPECT_EQ(f.error().kind(), CodecErrorKind::TargetUnreachable) << f.error().message();
+      const std::string text = f.error().message();
+      const double finest = std::stod(text.substr(text.rfind('=') + 1));
+      EXPECT_GT(finest, value) << text;
+      ++refused;
       continue;
     }
     ++fitted;
     expect_meets(*f, x, t);
   }
   EXPECT_GT(fitted, 50);
+  EXPECT_GT(refused, 0);  // the matrix reaches below float32's spacing
 }
 
 TEST(FitGuarantee, ConstantAndMeanOnlySignalsAreExactOrSmall) {
@@ -192,6 +197,33 @@ TEST(FitGuarantee, PlainOptionsAreUnchanged) {
   ASSERT_TRUE(f.ok());
   ASSERT_TRUE(f->options_reproduce);
   expect_meets(*f, x, target_of(TargetKind::RmsError, 0.05));
+}
+
+TEST(FitGuarantee, BoundAwareContainersBeatPlainRoundingAtTheSameBound) {
+  for (Shape shape : {Shape::Tones, Shape::Walk, Shape::Chirp}) {
+    auto x = signal64(shape, 20000, 1.0, 0.0);
+    const ErrorTarget t = target_of(TargetKind::MaxError, 0.01 * range_of(x));
+    auto f = fit64(x, t);
+    ASSERT_TRUE(f.ok());
+    EXPECT_FALSE(f->options_reproduce);  // the coefficients were placed
+    expect_meets(*f, x, t);
+    // The smallest plain container over multipliers a quarter octave apart.
+    size_t plain_best = SIZE_MAX;
+    for (int j = 0; j < 80; ++j) {
+      CodecOptions o;
+      o.method = f->options.method;
+      o.has_quant_multiplier = true;
+      o.quant_multiplier = std::ldexp(1.0f, j / 4) * std::pow(2.0f, (j % 4) / 4.0f);
+      auto blob = compress_samples(to_f32(x), o);
+      ASSERT_TRUE(blob.ok());
+      auto decoded = decompress_container(*blob);
+      ASSERT_TRUE(decoded.ok());
+      if (measured(*decoded, x).max_error <= t.value) {
+        plain_best = std::min(plain_best, blob->size());
+      }
+    }
+    EXPECT_LT(f->container.size(), plain_best) << testing::shape_name(shape);
+  }
 }
 
 // ---- the proof stands between a miss and the caller -----------------------

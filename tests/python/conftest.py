@@ -3,6 +3,7 @@ import pathlib
 import subprocess
 import sys
 import textwrap
+import threading
 
 import numpy as np
 import pytest
@@ -54,3 +55,25 @@ def pytest_configure(config):
         "markers", "worker_processes: starts worker processes (a dask cluster); "
         "left out of the valgrind run")
     config.addinivalue_line("markers", "slow: long searches, left out of the valgrind run")
+
+
+def progress_during(call, *args):
+    """How far a counting thread gets while `call(*args)` runs in this one."""
+    counter = [0]
+    stop = threading.Event()
+    counting = threading.Event()
+
+    def count():
+        counting.set()
+        while not stop.is_set():
+            counter[0] += 1
+
+    thread = threading.Thread(target=count)
+    thread.start()
+    counting.wait()
+    before = counter[0]
+    call(*args)
+    after = counter[0]
+    stop.set()
+    thread.join()
+    return after - before

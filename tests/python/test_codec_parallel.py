@@ -9,33 +9,11 @@ import numpy as np
 import pytest
 
 from verdalix import compress_signal, decompress_signal
-from conftest import signal
+from conftest import progress_during, signal
 
 zarr = pytest.importorskip("zarr")
 from verdalix.numcodecs import Verdalix as NumcodecsVerdalix
 from verdalix.zarr import Verdalix as ZarrVerdalix
-
-
-def progress_during(call, *args):
-    """How far a counting thread gets while `call(*args)` runs in this one."""
-    counter = [0]
-    stop = threading.Event()
-    counting = threading.Event()
-
-    def count():
-        counting.set()
-        while not stop.is_set():
-            counter[0] += 1
-
-    thread = threading.Thread(target=count)
-    thread.start()
-    counting.wait()
-    before = counter[0]
-    call(*args)
-    after = counter[0]
-    stop.set()
-    thread.join()
-    return after - before
 
 
 @pytest.fixture

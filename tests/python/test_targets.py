@@ -6,17 +6,20 @@ import numpy as np
 import pytest
 
 import verdalix
-from conftest import raised
+from conftest import progress_during, raised
 from verdalix import targets
 
 KINDS = ("max_error", "rms_error", "prd")
 
 
 def measured(data, blob):
-    """max_error, rms_error and prd of a container, from their definitions."""
-    x = np.asarray(data, dtype=np.float32).astype(np.float64)
-    x = np.where(np.isnan(x), 0.0, np.where(np.isposinf(x), 1.0, np.where(np.isneginf(x), 0.0, x)))
-    d = x - verdalix.decompress_signal(blob).astype(np.float64)
+    """max_error, rms_error and prd of a container, from their definitions:
+    against the caller's own samples (float64 as float64), over the finite
+    ones."""
+    x = np.asarray(data).astype(np.float64)
+    finite = np.isfinite(x)
+    x = x[finite]
+    d = x - verdalix.decompress_signal(blob).astype(np.float64)[finite]
     spread = float(np.sum((x - x.mean()) ** 2))
     sq = float(np.sum(d * d))
     prd = 0.0 if sq == 0 else 100 * math.sqrt(sq / spread)
@@ -76,9 +79,13 @@ def test_container_meets_the_target_and_fit_reports_it(name, kind):
         blob = targets.compress_within(data, **{kind: target})
         achieved = measured(data, blob)
         assert achieved[kind] <= target
-        # The fit describes that very container, and its options rebuild it.
-        assert blob == verdalix.compress_signal(data, fit.options)
-        assert fit.nbytes == len(blob)
+        # The fit describes that very container; plainly quantised ones are
+        # rebuilt by its options.
+        assert fit.container == blob and fit.nbytes == len(blob)
+        if fit.options_reproduce:
+            assert blob == verdalix.compress_signal(data, fit.options)
+        else:
+            assert kind == "max_error"
         for k in KINDS:
             assert getattr(fit, k) == pytest.approx(achieved[k], rel=1e-9, abs=1e-12)
         header = verdalix._native.read_header(blob)
@@ -118,12 +125,17 @@ def test_a_target_the_mean_meets_stores_only_the_mean():
     assert targets.fit_options(data, prd=99.0).nbytes < 150
 
 
-def test_float64_input_is_measured_as_the_codec_reads_it():
-    data = tones(2000).astype(np.float64) + 1e-9  # not exact in float32
-    fit = targets.fit_options(data, max_error=0.01)
-    blob = verdalix.compress_signal(data, fit.options)
-    assert measured(data.astype(np.float32), blob)["max_error"] <= 0.01
-    assert blob == targets.compress_within(data, max_error=0.01)
+def test_float64_input_is_measured_as_given():
+    # Detail below float32's spacing at the offset: a bound checked against
+    # the float32 copy would be missed on the caller's samples.
+    data = 1e3 + tones(2000).astype(np.float64) * 1e-2 + 1e-9
+    for kind, target in (("max_error", 2e-4), ("prd", 2.0)):
+        blob = targets.compress_within(data, **{kind: target})
+        assert measured(data, blob)[kind] <= target
+    # Beyond what float32 output can hold: refused with the finest figure.
+    far = 1e6 + np.sin(np.arange(4096) * 0.01)
+    best = finest_reported(lambda: targets.compress_within(far, max_error=1e-4))
+    assert best >= 0.03
 
 
 def test_fixed_method_and_coder_are_honoured():
@@ -131,7 +143,7 @@ def test_fixed_method_and_coder_are_honoured():
     for method in ("cdf53", "sym4"):
         for coder in ("deflate", "arans", None):
             fit = targets.fit_options(data, prd=1.0, method=method, coder=coder)
-            header = verdalix._native.read_header(verdalix.compress_signal(data, fit.options))
+            header = verdalix._native.read_header(fit.container)
             assert fit.method == header["method"] == method
             assert fit.coder == header["coder"] == (coder or "cmodel")
 
@@ -218,4 +230,48 @@ def test_never_much_larger_than_the_grid(name):
         for target in loose_and_tight(data, kind):
             best = min(size for size, errors in points if errors[kind] <= target)
             fitted = len(targets.compress_within(data, **{kind: target}))
-            assert fitted <= 1.03 * best, (kind, target, fitted, best)
+            # max_error is fitted by the bound-aware quantiser, not searched
+            # over this grid: on piecewise constant signals a plain cutoff at
+            # a fine multiplier can still beat it by a fifth.
+            slack = 1.03 if kind == "prd" else 1.3
+            assert fitted <= slack * best, (kind, target, fitted, best)
+
+
+# ---- the native fitter: released GIL, threads, the Fit record ------------------
+
+def test_fitting_calls_let_other_threads_run():
+    # The counting thread moves only at the call's edges while a call holds
+    # the GIL; through the whole fit while it is released.
+    import sys
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+    try:
+        data = tones(1 << 20)
+        held = progress_during(verdalix.compress_signal, data)
+        released = progress_during(lambda: targets.compress_within(data, max_error=0.01))
+    finally:
+        sys.setswitchinterval(saved)
+    assert released > 4 * held + 1000, (released, held)
+
+
+def test_threads_fit_the_same_bytes_as_one():
+    from concurrent.futures import ThreadPoolExecutor
+    jobs = [(SIGNALS[name](5000), kind, target) for name in ("tones", "walk", "steps")
+            for kind, target in (("max_error", 0.05), ("prd", 1.0))]
+    serial = [targets.compress_within(x, **{k: t}) for x, k, t in jobs]
+    with ThreadPoolExecutor(4) as pool:
+        parallel = list(pool.map(lambda j: targets.compress_within(j[0], **{j[1]: j[2]}),
+                                 jobs * 2))
+    assert parallel == serial * 2
+
+
+def test_bound_aware_fit_is_described_honestly():
+    data = tones(8000)
+    fit = targets.fit_options(data, max_error=0.01)
+    assert not fit.options_reproduce  # coefficients placed one by one
+    plain = verdalix.compress_signal(data, fit.options)
+    header, again = verdalix._native.read_header(fit.container), verdalix._native.read_header(plain)
+    # Same settings, different coefficients: the plain one is larger.
+    assert {k: header[k] for k in ("method", "multiplier", "coder", "levels")} == \
+        {k: again[k] for k in ("method", "multiplier", "coder", "levels")}
+    assert fit.nbytes < len(plain)
