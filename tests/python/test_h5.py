@@ -106,8 +106,13 @@ def test_every_chunk_meets_an_error_target_on_every_sample(tmp_path, dtype):
         assert mapping.filter_options == (1, 15, 11, 0, 2, 0, 0, code, low, high, 0)
         with h5py.File(tmp_path / "x.h5", "w") as f:
             f.create_dataset("x", data=data, chunks=(1, 6000), **mapping)
+        codec = vnumcodecs.Verdalix(**{kind: value}, coder="arans")
         with h5py.File(tmp_path / "x.h5", "r") as f:
             read = f["x"][...]
+            # One fitter behind both: the same chunk bytes as the storage codec.
+            for channel in range(4):
+                stored = f["x"].id.read_direct_chunk((channel, 0))[1]
+                assert stored == codec.encode(data[channel:channel + 1])
         for channel, decoded in zip(data.astype(np.float64), read.astype(np.float64)):
             error = decoded - channel
             achieved = {"max_error": np.abs(error).max(),
