@@ -189,6 +189,36 @@ def test_a_program_that_never_imports_verdalix_reads_through_the_plugin_path(wri
     assert result.returncode != 0 and "plugin" in result.stderr
 
 
+def test_the_filter_talks_to_the_hdf5_that_called_it(written, tmp_path):
+    """With the system's libhdf5 loaded globally beside h5py's private copy,
+    the filter must still use h5py's (its property lists and buffers)."""
+    import ctypes.util
+
+    system = ctypes.util.find_library("hdf5_serial") or ctypes.util.find_library("hdf5")
+    if system is None:
+        pytest.skip("no system libhdf5 (Debian's libhdf5-dev; scripts/test.sh installs it)")
+    path, decoded = written
+    code = (
+        "import ctypes, sys\n"
+        "import h5py, numpy, verdalix.h5\n"
+        # After h5py, which is bound to its own copy by then.
+        f"ctypes.CDLL({system!r}, mode=ctypes.RTLD_GLOBAL)\n"
+        "with h5py.File(sys.argv[1], 'r') as f:\n"
+        "    numpy.save(sys.argv[2], f['ecg'][...])\n"
+        "with h5py.File(sys.argv[3], 'w') as f:\n"
+        "    f.create_dataset('x', data=numpy.load(sys.argv[2]), chunks=(1, 5000),\n"
+        "                     **verdalix.h5.Verdalix(scale=9))\n"
+    )
+    out, copy = tmp_path / "read.npy", tmp_path / "copy.h5"
+    result = subprocess.run([sys.executable, "-c", code, str(path), str(out), str(copy)],
+                            env=plugin_only_environment(str(tmp_path)), capture_output=True,
+                            text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    np.testing.assert_array_equal(np.load(out), decoded)
+    with h5py.File(copy, "r") as f:
+        assert f["x"].id.get_create_plist().get_filter(0)[2][-3:] == (2, 1, 5000)
+
+
 def test_h5dump_prints_the_decoded_samples(written):
     h5dump = shutil.which("h5dump")
     if h5dump is None:
