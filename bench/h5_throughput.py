@@ -151,8 +151,8 @@ def markdown(report):
     lines += [
         "",
         f"At the same maximum error (ZFP's accuracy raised as far as its measured error "
-        f"stays within verdalix's {filtered['max_error']:.4g}) verdalix stores "
-        f"{filtered['ratio'] / zfp['ratio']:.2f} times smaller than ZFP. Through h5py the "
+        f"stays within verdalix's {filtered['max_error']:.4g}) verdalix's ratio is "
+        f"{filtered['ratio'] / zfp['ratio']:.2f} times ZFP's. Through h5py the "
         f"filter writes at {filtered['write']['median'] / report['rows'][0]['write']['median']:.2f}"
         f" and reads at {filtered['read']['median'] / report['rows'][0]['read']['median']:.2f} "
         "times the speed of the codec called directly on the same chunks.",
