@@ -213,20 +213,21 @@ class _Usage(Exception):
     """A usage error found after parsing (exit status 2)."""
 
 
-def _options_for(samples: Samples, config: dict[str, Any]
-                 ) -> tuple[verdalix.CompressionOptions, str | None]:
-    """The options to compress with, and the settings line when a search
-    chose them (None: the header's own settings are printed)."""
+def _encoded(samples: Samples, config: dict[str, Any]) -> tuple[bytes, str | None]:
+    """The container, and the settings line when the fitter chose them
+    (None: the header's own settings are printed). A fitted container is
+    the fitter's own: its coefficients may have been placed for the bound,
+    so compressing again with its options need not meet the target."""
     target = {k: config[k] for k in _codec_config.TARGETS if config.get(k) is not None}
     if not target:
         _, options = _codec_config.validated(**config)
         if options is None:  # validated() builds options whenever no target is given
             raise RuntimeError("explicit settings without options")
-        return options, None
+        return _native.encode(samples, options), None  # compress_signal's bytes, GIL released
     fit = targets.fit_options(samples, method=config["method"], coder=config["coder"],
                               **target)
-    return fit.options, (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
-                         f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
+    return fit.container, (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
+                           f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
 
 
 def compress(args: argparse.Namespace) -> None:
@@ -235,8 +236,7 @@ def compress(args: argparse.Namespace) -> None:
     refuse_overwrite(args.output, [args.input], args.force)
     with Progress(f"verdalix: compressing {args.input}", sys.stderr):
         try:
-            options, setting = _options_for(samples, config)
-            blob = _native.encode(samples, options)  # compress_signal's bytes, GIL released
+            blob, setting = _encoded(samples, config)
             decoded = _native.decode(blob, samples.size)
         except ValueError as e:
             raise Failure(f"{args.input}: {e}") from None

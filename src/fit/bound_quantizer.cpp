@@ -3,78 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 
+#include "src/fit/atoms.hpp"
 #include "src/quantizer.hpp"
 
 namespace vdx::fit {
 namespace {
-
-// A coefficient's synthesis response ("atom"): coefficient k of a band with
-// sample step `step` adds values[t] / multiplier to normalised sample
-// k * step + offset + t. Taken from one interior coefficient and used for
-// all; near the borders the real response differs a little, which the
-// exact decodes between the model's passes correct.
-struct Atom {
-  int64_t offset = 0;
-  int64_t step = 1;
-  std::vector<float> values;
-  float peak = 0.0f;  // the largest |value|
-};
-
-// Interior responses per band in band layout order, from a short signal
-// with the same level count: enough coefficients per band (32 at the
-// deepest) that its middle one is clear of both borders.
-Result<std::vector<Atom>, CodecError> atoms_of(const Prepared& p) {
-  const size_t levels = p.header.levels;
-  const size_t length = std::max(p.dwt->filter_length(), (size_t{1} << levels) * 32);
-  const std::vector<float> zeros(length, 0.0f);
-  auto shape = p.dwt->decompose(zeros, levels);
-  if (!shape.ok()) return fail(CodecError::transform_failed(shape.error().message()));
-  std::vector<wavelet::DwtLevel> bands = std::move(shape).value();
-  std::vector<Atom> atoms(levels + 1);
-  for (size_t b = 0; b <= levels; ++b) {
-    std::vector<float>& band = b == 0 ? bands.back().approximation : bands[b - 1].details;
-    const size_t middle = band.size() / 2;
-    band[middle] = 1.0f;
-    std::vector<std::span<const float>> details;
-    for (const auto& level : bands) details.emplace_back(level.details);
-    auto response = p.dwt->reconstruct(bands.back().approximation, details);
-    band[middle] = 0.0f;
-    if (!response.ok()) return fail(CodecError::transform_failed(response.error().message()));
-    const std::vector<float>& y = *response;
-    const size_t end = std::min(y.size(), length);
-    size_t first = end, last = 0;
-    for (size_t i = 0; i < end; ++i) {
-      if (y[i] != 0.0f) first = std::min(first, i), last = i;
-    }
-    Atom& a = atoms[b];
-    a.step = int64_t{1} << (b == 0 ? levels : b);
-    if (first == end) continue;  // no response: the band is never moved
-    a.offset = static_cast<int64_t>(first) - static_cast<int64_t>(middle) * a.step;
-    a.values.assign(y.begin() + first, y.begin() + last + 1);
-    for (float v : a.values) a.peak = std::max(a.peak, std::abs(v));
-  }
-  return atoms;
-}
-
-// Atoms depend only on the wavelet and the level count: made once per
-// process and shared (read-only) by every thread.
-Result<std::shared_ptr<const std::vector<Atom>>, CodecError> cached_atoms(const Prepared& p) {
-  static std::mutex mutex;
-  static std::map<std::pair<int, int>, std::shared_ptr<const std::vector<Atom>>> cache;
-  const std::pair<int, int> key{static_cast<int>(p.header.method), p.header.levels};
-  {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (auto found = cache.find(key); found != cache.end()) return found->second;
-  }
-  ASSIGN_OR_RETURN(std::vector<Atom> atoms, atoms_of(p));
-  auto shared = std::make_shared<const std::vector<Atom>>(std::move(atoms));
-  const std::lock_guard<std::mutex> lock(mutex);
-  return cache.emplace(key, std::move(shared)).first->second;
-}
 
 // Where coefficients start, in band layout order.
 std::vector<size_t> band_starts(const Prepared& p) {
@@ -126,7 +60,7 @@ class BoundModel {
 
   BoundModel(const Prepared& p, const Bounds& bounds, double bound,
              const std::vector<Atom>& atoms, float multiplier)
-      : p_(p), atoms_(atoms), starts_(band_starts(p)), m_(multiplier),
+      : p_(p), atoms_(atoms), starts_(band_starts(p)),
         gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count) {
     lo_.resize(n_), hi_.resize(n_), inner_lo_.resize(n_), inner_hi_.resize(n_);
     for (size_t i = 0; i < n_; ++i) {
@@ -369,7 +303,6 @@ class BoundModel {
   const std::vector<Atom>& atoms_;
   std::vector<Move> swept_;
   std::vector<size_t> starts_;
-  float m_;
   double gain_;  // signal units per step of a unit atom value
   size_t n_;
   std::vector<double> lo_, hi_, inner_lo_, inner_hi_, y_;
@@ -465,6 +398,7 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
   if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {
     return std::optional<BoundAwareFit>();
   }
+  std::optional<BoundAwareFit> best;
   const std::vector<size_t> order = likely_smallest_first(prepared, bound);
   for (size_t rank = 0; rank < std::min(order.size(), kWaveletsTried); ++rank) {
     const size_t index = order[rank];
@@ -477,15 +411,20 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
                        attempt(p, bounds, bound, *atoms, coarseness, &too_coarse));
       if (a) {
         const double bits = estimate_bits(a->values, p.lengths);
-        return std::optional<BoundAwareFit>(
-            BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits});
+        if (!best || bits < best->bits) {
+          best = BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits};
+        }
+        // Settling at once says the ranking was right; a wavelet that needed
+        // finer multipliers may well lose to the next one.
+        if (tries <= 1) return best;
+        break;
       }
       // Error ~ 1/multiplier: aim the quantile at the bound, or step when
       // the repair stalled.
       coarseness *= too_coarse > 0.0 ? std::max(1.15, too_coarse * 1.03) : kAfterStall;
     }
   }
-  return std::optional<BoundAwareFit>();
+  return best;
 }
 
 }  // namespace vdx::fit
