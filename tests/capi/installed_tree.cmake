@@ -1,7 +1,8 @@
 # Installs the build into a fresh prefix, then builds and runs the C example
 # (examples/c_roundtrip.c) twice against it: with `pkg-config --cflags --libs
 # verdalix`, and from a CMake project using find_package(verdalix). Run by
-# CTest as cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P.
+# CTest as cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DC_COMPILER=...
+# -DPKG_CONFIG=... -P.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(PREFIX ${WORK_DIR}/prefix)
 
@@ -20,16 +21,20 @@ list(GET pc_files 0 pc_file)
 get_filename_component(pc_dir ${pc_file} DIRECTORY)
 
 # pkg-config, from the installed .pc file only.
-set(ENV{PKG_CONFIG_PATH} ${pc_dir})
-run(pkg-config --cflags --libs verdalix)
-string(STRIP "${run_output}" flags)
-separate_arguments(flags UNIX_COMMAND "${flags}")
-run(pkg-config --variable=libdir verdalix)
-string(STRIP "${run_output}" libdir)
-run(${C_COMPILER} ${SOURCE_DIR}/examples/c_roundtrip.c ${flags} -lm -Wl,-rpath,${libdir}
-    -o ${WORK_DIR}/c_roundtrip)
-run(${WORK_DIR}/c_roundtrip)
-message(STATUS "pkg-config build: ${run_output}")
+if(PKG_CONFIG)
+  set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+  run(${PKG_CONFIG} --cflags --libs verdalix)
+  string(STRIP "${run_output}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  run(${PKG_CONFIG} --variable=libdir verdalix)
+  string(STRIP "${run_output}" libdir)
+  run(${C_COMPILER} ${SOURCE_DIR}/examples/c_roundtrip.c ${flags} -lm -Wl,-rpath,${libdir}
+      -o ${WORK_DIR}/c_roundtrip)
+  run(${WORK_DIR}/c_roundtrip)
+  message(STATUS "pkg-config build: ${run_output}")
+else()
+  message(STATUS "pkg-config not installed: only the find_package build runs")
+endif()
 
 # find_package(verdalix), shared library.
 file(WRITE ${WORK_DIR}/consumer/CMakeLists.txt "
