@@ -11,8 +11,9 @@ namespace {
 // Added one by one under plain keys rather than through the definition's
 // method table: CPython 3.13.0 never frees the interned names that
 // PyModule_AddFunctions creates (see set_item_plain_key).
-PyMethodDef* const native_functions[] = {&read_header_def, &encode_def, &decode_def,
-                                          &rebuild_options_def, &fit_def};
+PyMethodDef* const native_functions[] = {
+    &read_header_def, &encode_def, &decode_def, &rebuild_options_def, &fit_def,
+    &encode_chunk_def, &decode_chunk_def, &describe_chunk_def};
 
 PyModuleDef native_module_def = {
     PyModuleDef_HEAD_INIT,

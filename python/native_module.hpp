@@ -18,5 +18,8 @@ extern PyMethodDef encode_def;
 extern PyMethodDef decode_def;
 extern PyMethodDef rebuild_options_def;
 extern PyMethodDef fit_def;
+extern PyMethodDef encode_chunk_def;
+extern PyMethodDef decode_chunk_def;
+extern PyMethodDef describe_chunk_def;
 
 }  // namespace vdx::python

@@ -45,6 +45,8 @@ ctest --test-dir "$SAN_BUILD" --output-on-failure -j2
 #                encoder record per plane byte on re-encoding: 32 MiB
 #  deflate       1032·L inflated bytes (DEFLATE's largest ratio), doubled by
 #                vector growth in the reference: 17 MiB
+#  chunk         decodes only chunks declaring at most 2^20 samples: the output
+#                (8 MiB of float64) and one line's decoder, as a container's
 #  h5 filter    the dataset's chunk (at most 2^20 samples of 8 bytes), the
 #                container's samples decoded (as above) and once more for
 #                the comparison: 72 MiB
@@ -59,6 +61,7 @@ fuzz_limits() {
     fuzz_deflate_decompress)   echo "8192 24" ;;
     fuzz_parse_header)         echo "1024 16" ;;
     fuzz_round_trip)           echo "16384 32" ;;
+    fuzz_decode_chunk)         echo "8192 96" ;;
     fuzz_h5_filter_decode)     echo "8192 72" ;;
     *) echo "4096 64" ;;
   esac

@@ -38,12 +38,12 @@ ensure_system_packages() {
   fi
 }
 
-# project_venv PYTHON: prints the python of the project's environment for
-# PYTHON's version, creating it on first use.
+# project_venv PYTHON [SUFFIX]: prints the python of the project's environment
+# for PYTHON's version (.venv/<version><SUFFIX>), creating it on first use.
 project_venv() {
-  local py=$1 ver dir
+  local py=$1 suffix=${2-} ver dir
   ver=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-  dir=$PROJECT_ROOT/.venv/$ver
+  dir=$PROJECT_ROOT/.venv/$ver$suffix
   if [[ ! -x $dir/bin/python ]]; then
     section "creating $dir" >&2
     "$py" -m venv "$dir" >&2

@@ -35,6 +35,17 @@ for py in $(python_interpreters); do
   fi
 done
 
+# zarr-python 2 takes the numcodecs codec through its own code paths (decode
+# into the chunk's array, no codec validation): its storage tests once, under
+# 3.11 only, in a small environment of its own.
+for py in $(python_interpreters); do
+  [[ $("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])') == 3.11 ]] || continue
+  vpy=$(project_venv "$py" -zarr2)
+  section "storage tests under zarr-python 2 in ${vpy%/bin/python}"
+  install_verdalix "$vpy" test-zarr2
+  (cd "$ROOT/tests/python" && "$vpy" -m pytest -q test_zarr2_python.py test_numcodecs_codec.py)
+done
+
 section "benchmark suite tests (its own environment with the optional peers)"
 VERDALIX_BENCH_BUILD=build/tests scripts/bench.sh --tests-only
 

@@ -68,27 +68,68 @@ def refuse_unreadable(options: CompressionOptions) -> None:
 _ONE_SAMPLE = np.zeros(1, np.float32)
 
 
-def _flat_samples(chunk: Any) -> Any:
-    """The chunk's C-order flattening, refused as the native encoder refuses."""
+SAMPLE_DTYPES = tuple(np.dtype(name) for name in (
+    "float32", "float64", "int8", "uint8", "int16", "uint16", "int32", "uint32"))
+# Decoding without `out` (a numcodecs user that passes none) allocates what the
+# chunk declares: 2^26 samples (256 MiB of float32) is beyond the largest
+# chunks zarr's guides suggest, and a chunk declaring more is refused.
+DEFAULT_MAX_SAMPLES = 1 << 26
+
+
+def checked_axis(axis: Any) -> int | None:
+    """The time axis as JSON: an int (negative counts from the last
+    dimension), or None for the chunk's C-order flattening as one line."""
+    if axis is None:
+        return None
+    if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
+        raise TypeError(f"axis must be an int or None, not {type(axis).__name__!r}")
+    if not -32 <= axis < 32:
+        raise ValueError(f"axis must be within -32 to 31 (chunks have at most 32 "
+                         f"dimensions), but it was {axis}")
+    return int(axis)
+
+
+def checked_max_samples(max_samples: Any) -> int:
+    if isinstance(max_samples, bool) or not isinstance(max_samples, (int, np.integer)):
+        raise TypeError(f"max_samples must be an int, not {type(max_samples).__name__!r}")
+    if max_samples < 0:
+        raise ValueError(f"max_samples must be >= 0, but it was {max_samples}")
+    return int(max_samples)
+
+
+def refuse_unstored(dtype: Any) -> None:
+    """TypeError naming a dtype the codecs do not store (int64, bool, complex,
+    float16, ...): integers beyond 32 bits do not pass through float32."""
+    if np.dtype(dtype) not in SAMPLE_DTYPES:
+        raise TypeError("verdalix stores float32, float64, int8, uint8, int16, uint16, int32 "
+                        f"or uint32 arrays, not {np.dtype(dtype)}")
+
+
+def _chunk_array(chunk: Any) -> Any:
+    """The chunk as the native encoder reads it: strided views are copied
+    (unaligned buffers are read where they are)."""
     if not isinstance(chunk, np.ndarray):
         raise TypeError(f"verdalix encodes a NumPy array, not a '{type(chunk).__name__}' object")
-    if chunk.dtype not in (np.float32, np.float64) or not chunk.dtype.isnative:
-        raise TypeError(f"verdalix encodes float32 or float64 samples, not {chunk.dtype}")
-    if not (chunk.flags.c_contiguous and chunk.flags.aligned):
-        raise ValueError("verdalix encodes C-contiguous, aligned arrays; this one has strides "
-                         f"{chunk.strides}")
-    return chunk.reshape(-1)
+    return chunk if chunk.flags.c_contiguous else np.ascontiguousarray(chunk)
 
 
 def encode_chunk(chunk: Any, config: dict[str, Any]) -> bytes:
-    """The container of one chunk: with explicit options exactly what
-    compress_signal gives for its flattening, with a target the smallest
-    container the search finds that meets it (checked by decoding)."""
+    """The stored form of one chunk: each line along the configured axis
+    compressed on its own behind the chunk frame (a float32 chunk of one line
+    with nothing kept aside: exactly compress_signal's container); with a
+    target, the smallest container the search finds that meets it."""
     # Options are rebuilt per chunk (microseconds) rather than kept, so the
     # codecs pickle as their plain configuration for dask's workers.
-    _, options = validated(**config)
+    settings = {k: v for k, v in config.items() if k not in ("axis", "max_samples")}
+    _, options = validated(**settings)
+    samples = _chunk_array(chunk)
+    axis = config.get("axis", -1)
     if options is not None:
-        return _native.encode(chunk, options)
+        return _native.encode_chunk(samples, options, axis)
+    # Each line is fitted natively, measured against the chunk's own samples
+    # outside the kept runs (integers after the reader's rounding).
     kind = next(name for name in TARGETS if config.get(name) is not None)
-    return targets.compress_within(_flat_samples(chunk), method=config["method"],
-                                   coder=config["coder"], **{kind: config[kind]})
+    method = config["method"]
+    fixed = CompressionOptions(method="cdf97" if method is None else method,
+                               coder=config["coder"])
+    return _native.encode_chunk(samples, fixed, axis, (kind, config[kind], method is not None))

@@ -20,3 +20,20 @@ def fit(
     data: npt.NDArray[np.float32] | npt.NDArray[np.float64], kind: int, target: float,
     options: CompressionOptions, fixed_method: bool, /
 ) -> tuple[bytes, float, int, str, tuple[float, float, float], bool]: ...
+def encode_chunk(
+    data: npt.NDArray[Any],
+    options: CompressionOptions,
+    axis: int | None,
+    target: tuple[str, float, bool] | None = None,
+    /,
+) -> bytes: ...
+def decode_chunk(
+    data: Buffer | npt.NDArray[Any],
+    count: int = -1,
+    out: npt.NDArray[Any] | None = None,
+    max_samples: int = -1,
+    /,
+) -> npt.NDArray[Any]: ...
+def describe_chunk(
+    data: Buffer | npt.NDArray[Any], /
+) -> tuple[bool, str, tuple[int, ...], int | None]: ...

@@ -17,20 +17,28 @@ except ImportError as error:  # pragma: no cover - depends on the environment
         "verdalix.numcodecs needs numcodecs: install it with pip install 'verdalix[zarr]'"
     ) from error
 
+import numpy as np
+
 from verdalix import _native
-from verdalix._codec_config import TARGETS, encode_chunk, validated
+from verdalix._codec_config import (DEFAULT_MAX_SAMPLES, SAMPLE_DTYPES, TARGETS, checked_axis,
+                                    checked_max_samples, encode_chunk, validated)
 
 __all__ = ["Verdalix"]
 
 
 class Verdalix(Codec):  # type: ignore[misc]
-    """Lossy wavelet compression of float32/float64 chunks of any shape.
+    """Lossy wavelet compression of float32, float64 and integer (int8 to
+    uint32) chunks of any shape.
 
-    A chunk is compressed as its C-order flattening into exactly the container
-    ``verdalix.compress_signal`` gives for those samples as float32, and always
-    decodes to float32 (or into ``out``, float32 or float64). In zarr format 2
-    a float64 array therefore needs the filter
-    ``numcodecs.AsType(encode_dtype="f4", decode_dtype="f8")`` in front.
+    Each line of a chunk along ``axis`` (default -1, the last dimension; None:
+    the chunk's C-order flattening as one line) is compressed as its own
+    signal, with its own range and quantiser, behind a small frame recording
+    the dtype, shape and axis; NaN, infinities and long runs of one value come
+    back bit for bit. A float32 chunk of one line with nothing kept aside is
+    exactly the container ``verdalix.compress_signal`` gives. Chunks decode
+    to their own dtype (zarr format 2 needs no filter for float64), integers
+    rounded to nearest and clipped. Decoding without ``out`` allocates what
+    the chunk declares, at most ``max_samples`` (default 2^26) samples.
     Encoding and decoding release the GIL; a chunk must not be written by
     another thread while it is being encoded.
 
@@ -45,7 +53,8 @@ class Verdalix(Codec):  # type: ignore[misc]
 
     def __init__(self, method: Any = None, scale: Any = 11, cutoff: Any = "low",
                  coder: Any = None, quant_multiplier: Any = None, max_error: Any = None,
-                 rms_error: Any = None, prd: Any = None) -> None:
+                 rms_error: Any = None, prd: Any = None, axis: Any = -1,
+                 max_samples: Any = DEFAULT_MAX_SAMPLES) -> None:
         config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
                               rms_error, prd)
         self.method: str | None = config["method"]
@@ -57,6 +66,8 @@ class Verdalix(Codec):  # type: ignore[misc]
         for kind in TARGETS:
             if kind in config:
                 setattr(self, kind, config[kind])
+        self.axis: int | None = checked_axis(axis)
+        self.max_samples: int = checked_max_samples(max_samples)
 
     def encode(self, buf: Any) -> bytes:
         config = self.get_config()
@@ -65,9 +76,22 @@ class Verdalix(Codec):  # type: ignore[misc]
 
     def decode(self, buf: Any, out: Any = None) -> Any:
         if out is None:
-            return _native.decode(buf)
-        # The header's sample count is checked against out before decoding.
-        _native.decode(buf, -1, ensure_ndarray_like(out))
+            return _native.decode_chunk(buf, -1, None, self.max_samples)
+        target = ensure_ndarray_like(out)
+        if not target.flags.c_contiguous:
+            # Decoded whole (its size checked against out's), then copied in.
+            np.copyto(target, _native.decode_chunk(buf, target.size, None, -1)
+                      .reshape(target.shape), casting="unsafe")
+            return out
+        if target.dtype not in SAMPLE_DTYPES or target.dtype == np.uint8:
+            stored = np.dtype(_native.describe_chunk(buf)[1])
+            if target.dtype != stored and target.nbytes % stored.itemsize == 0:
+                # A raw buffer (bytes, or a dtype verdalix does not store):
+                # filled with the chunk's own samples, as numcodecs codecs
+                # fill buffers.
+                target = target.reshape(-1).view(stored)
+        # Counts are checked against out before anything is decoded.
+        _native.decode_chunk(buf, -1, target)
         return out
 
 

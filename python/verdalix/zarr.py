@@ -20,7 +20,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     ) from error
 
 from verdalix import _native
-from verdalix._codec_config import TARGETS, encode_chunk, validated
+from verdalix._codec_config import TARGETS, checked_axis, encode_chunk, refuse_unstored, validated
 
 if TYPE_CHECKING:
     from typing import Self
@@ -31,17 +31,21 @@ if TYPE_CHECKING:
 __all__ = ["Verdalix"]
 
 _NAME = "verdalix"
-_SAMPLE_TYPES = (np.dtype(np.float32), np.dtype(np.float64))
 
 
 @dataclass(frozen=True)
 class Verdalix(ArrayBytesCodec):
-    """Lossy wavelet compression of float32/float64 chunks.
+    """Lossy wavelet compression of float32, float64 and integer (int8 to
+    uint32) chunks.
 
-    Each chunk is stored as the container ``verdalix.compress_signal`` gives
-    for its C-order flattening as float32; float64 arrays read back as the
-    float32 values widened. Encoding and decoding release the GIL; a chunk
-    must not be written by another thread while it is being encoded.
+    Each line of a chunk along ``axis`` (default -1, the last dimension; None:
+    the chunk's C-order flattening as one line) is compressed as its own
+    signal behind a small frame; NaN, infinities and long runs of one value
+    (the fill value's padding) come back bit for bit, and integers read back
+    rounded to nearest. A float32 chunk of one line with nothing kept aside is
+    exactly the container ``verdalix.compress_signal`` gives. Encoding and
+    decoding release the GIL; a chunk must not be written by another thread
+    while it is being encoded.
 
     With a target (``max_error``, ``rms_error`` or ``prd``, as in
     ``verdalix.targets``) instead of ``scale``, ``cutoff`` and
@@ -60,18 +64,21 @@ class Verdalix(ArrayBytesCodec):
     max_error: float | None = None
     rms_error: float | None = None
     prd: float | None = None
+    axis: int | None = -1
 
     def __init__(self, *, method: Any = None, scale: Any = 11, cutoff: Any = "low",
                  coder: Any = None, quant_multiplier: Any = None, max_error: Any = None,
-                 rms_error: Any = None, prd: Any = None) -> None:
+                 rms_error: Any = None, prd: Any = None, axis: Any = -1) -> None:
         config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
                               rms_error, prd)
         for key, value in config.items():
             object.__setattr__(self, key, value)
+        object.__setattr__(self, "axis", checked_axis(axis))
 
     def _configuration(self) -> dict[str, Any]:
         config = {"method": self.method, "scale": self.scale, "cutoff": self.cutoff,
-                  "coder": self.coder, "quant_multiplier": self.quant_multiplier}
+                  "coder": self.coder, "quant_multiplier": self.quant_multiplier,
+                  "axis": self.axis}
         # A target is recorded only when given, so plain metadata stays as it was.
         config.update({kind: getattr(self, kind) for kind in TARGETS
                        if getattr(self, kind) is not None})
@@ -86,24 +93,28 @@ class Verdalix(ArrayBytesCodec):
         return {"name": _NAME, "configuration": self._configuration()}
 
     def validate(self, *, shape: Any, dtype: Any, chunk_grid: Any) -> None:
-        native = dtype.to_native_dtype()
-        if native not in _SAMPLE_TYPES:
-            raise TypeError(f"verdalix stores float32 or float64 arrays, not {native}")
+        refuse_unstored(dtype.to_native_dtype())
+        ndim = len(chunk_grid.chunk_shape) if hasattr(chunk_grid, "chunk_shape") else len(shape)
+        if self.axis is not None and ndim and not -ndim <= self.axis < ndim:
+            raise ValueError(f"axis {self.axis} is out of range for arrays of {ndim} dimensions")
 
     def _encode_sync(self, chunk_array: NDBuffer, chunk_spec: ArraySpec) -> Buffer | None:
-        samples = np.ascontiguousarray(chunk_array.as_numpy_array())
-        blob = encode_chunk(samples, self._configuration())
+        blob = encode_chunk(chunk_array.as_numpy_array(), self._configuration())
         return chunk_spec.prototype.buffer.from_bytes(blob)
 
     def _decode_sync(self, chunk_bytes: Buffer, chunk_spec: ArraySpec) -> NDBuffer:
         count = math.prod(chunk_spec.shape)
         dtype = chunk_spec.dtype.to_native_dtype()
         data = chunk_bytes.as_numpy_array()
+        # The chunk's own count and dtype are checked before anything is
+        # decoded; a bare float32 container comes back as the decoder's own
+        # buffer (no copy), anything else straight into the chunk's array.
         if dtype == np.float32:
-            # The decoder's own array, reshaped: no copy of the samples.
-            samples = _native.decode(data, count)
+            samples = _native.decode_chunk(data, count)
+            if samples.dtype != dtype:
+                raise ValueError(f"The chunk holds {samples.dtype} samples, not float32")
         else:
-            samples = _native.decode(data, count, np.empty(count, dtype))
+            samples = _native.decode_chunk(data, count, np.empty(chunk_spec.shape, dtype))
         return chunk_spec.prototype.nd_buffer.from_numpy_array(samples.reshape(chunk_spec.shape))
 
     async def _encode_single(self, chunk_array: NDBuffer,

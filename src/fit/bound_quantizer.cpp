@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 #include "src/fit/atoms.hpp"
@@ -110,6 +111,9 @@ class BoundModel {
     }
     if (moves.empty()) return false;
     if (min_change(moves) < 0.0) return apply_best(q, moves);
+    // Pairs among the finest levels' moves only: their windows are short.
+    std::erase_if(moves, [](const Candidate& c) { return c.band == 0 || c.band > kRepairLevels; });
+    if (moves.empty()) return false;
     return apply_best_pair(q, moves);
   }
 
@@ -150,9 +154,13 @@ class BoundModel {
         const float at = a.values[pos - k * a.step];
         if (std::abs(at) < 0.25f * a.peak) continue;
         const size_t index = starts_[b] + static_cast<size_t>(k);
-        // Both signs: a step against the sample's need can pair with one
-        // for it into a finer correction than either.
-        for (int delta : {1, -1, 2, -2}) {
+        // Both signs in the finest levels: a step against the sample's need
+        // can pair with one for it into a finer correction than either. The
+        // deep levels' long windows get the one step toward the box.
+        const int toward = (y_[i] < inner_lo_[i]) == (at > 0.0f) ? 1 : -1;
+        const std::initializer_list<int> all = {1, -1, 2, -2};
+        const std::initializer_list<int> one = {toward};
+        for (int delta : deep ? one : all) {
           const int moved = q[index] + delta;
           if (moved < -32768 || moved > 32767) continue;
           moves.push_back({b, index, delta, window_change(a, k, delta)});

@@ -41,6 +41,8 @@ struct ChunkDescription {
   SampleType type = SampleType::Float32;
   uint64_t sample_count = 0;
   std::vector<uint64_t> shape;  // as recorded; one dimension for a bare container
+  bool has_axis = false;     // false: one line, the C-order flattening
+  uint32_t axis = 0;         // the dimension the lines run along, when has_axis
 };
 
 // Reads only the frame (or container header): nothing is allocated in

@@ -17,6 +17,7 @@
 #include "src/compressor.hpp"
 #include "src/container.hpp"
 #include "src/deflate.hpp"
+#include "src/frame/chunk_codec.hpp"
 #include "tests/fuzz/band_lengths_input.hpp"
 #include "tests/fuzz/h5_filter_input.hpp"
 #include "tests/fuzz/round_trip_input.hpp"
@@ -177,6 +178,44 @@ void add_round_trips(CorpusWriter& out) {
   }
 }
 
+// Chunks of every sample type in both layouts, with kept runs (a gap, a
+// padded tail, a line of nothing else) and bare float32 lines.
+void add_chunks(CorpusWriter& out) {
+  const std::vector<float> x = tones(600, 11);
+  for (uint8_t t = 0; t < 8; ++t) {
+    const auto type = static_cast<SampleType>(t);
+    std::vector<uint8_t> chunk;
+    for (size_t i = 0; i < x.size(); ++i) {
+      const double v = i >= 450 ? 0.0 : (t < 2 ? x[i] : 60.0 * x[i] + (t % 2 ? 100.0 : 0.0));
+      auto append = [&](auto sample) {
+        const auto* p = reinterpret_cast<const uint8_t*>(&sample);
+        chunk.insert(chunk.end(), p, p + sizeof sample);
+      };
+      switch (type) {
+        case SampleType::Float32: append(i == 7 ? NAN : static_cast<float>(v)); break;
+        case SampleType::Float64: append(i == 7 ? -INFINITY : v); break;
+        case SampleType::Int8: append(static_cast<int8_t>(v)); break;
+        case SampleType::Uint8: append(static_cast<uint8_t>(v)); break;
+        case SampleType::Int16: append(static_cast<int16_t>(v)); break;
+        case SampleType::Uint16: append(static_cast<uint16_t>(v)); break;
+        case SampleType::Int32: append(static_cast<int32_t>(v)); break;
+        case SampleType::Uint32: append(static_cast<uint32_t>(v)); break;
+      }
+    }
+    for (int32_t axis : {-1, 0}) {
+      ChunkSettings settings;
+      settings.axis = axis;
+      settings.options.coder = t % 3 == 0 ? EntropyCoder::Deflate : EntropyCoder::Cmodel;
+      const uint64_t shape[2] = {axis == 0 ? 150u : 4u, axis == 0 ? 4u : 150u};
+      auto frame = encode_chunk(chunk.data(), type, shape, settings);
+      if (frame.ok()) out.add("fuzz_decode_chunk", *frame);
+    }
+  }
+  ChunkSettings one_line;
+  auto bare = encode_chunk(x.data(), SampleType::Float32, std::vector<uint64_t>{300}, one_line);
+  if (bare.ok()) out.add("fuzz_decode_chunk", *bare);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,5 +230,6 @@ int main(int argc, char** argv) {
   add_byte_strings(out);
   add_band_lists(out);
   add_round_trips(out);
+  add_chunks(out);
   return 0;
 }

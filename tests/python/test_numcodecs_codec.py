@@ -74,14 +74,20 @@ def test_every_accepted_config_is_strict_json(kwargs):
         assert json.loads(text) == config
 
 
-def test_chunks_of_any_shape_give_compress_signals_container():
+def test_flattened_chunks_of_any_shape_give_compress_signals_container():
     options = dict(method="sym4", scale=10, coder="deflate")
-    codec = Verdalix(**options)
+    codec = Verdalix(**options, axis=None)
     flat = signal(6000)
     for chunk in (flat, flat.reshape(3, 2000), flat.reshape(2, 3, 1000),
-                  flat.astype(np.float64).reshape(4, 1500), np.float32(2.5).reshape(())):
+                  np.float32(2.5).reshape(())):
         expected = compress_signal(np.ravel(chunk), CompressionOptions(**options))
         assert codec.encode(chunk) == expected
+        assert Verdalix(**options).encode(chunk.reshape(1, -1)) == expected
+    # float64 is framed (the frame records the dtype) around the same container.
+    wide = flat.astype(np.float64).reshape(4, 1500)
+    blob = codec.encode(wide)
+    assert blob.endswith(compress_signal(wide.ravel(), CompressionOptions(**options)))
+    assert verdalix._native.describe_chunk(blob) == (True, "float64", (4, 1500), None)
     # A read-only chunk is read in place like any other.
     frozen = flat.copy()
     frozen.flags.writeable = False
@@ -89,13 +95,12 @@ def test_chunks_of_any_shape_give_compress_signals_container():
 
 
 @pytest.mark.parametrize("chunk, error, text", [
-    (np.arange(10, dtype=np.int16), TypeError, "not int16"),
+    (np.arange(10, dtype=np.int64), TypeError, "not int64"),
     (np.ones(10, np.complex64), TypeError, "not complex64"),
     (np.ones(10, np.float16), TypeError, "not float16"),
+    (np.ones(10, bool), TypeError, "not bool"),
     (np.ones(10, ">f4"), TypeError, "not >f4"),
-    (b"0123456789abcdef", TypeError, "not uint8"),
-    (np.ones((10, 10), np.float32)[:, ::2], ValueError, "strides (40, 8)"),
-    (np.asfortranarray(np.ones((4, 5), np.float32)), ValueError, "strides (4, 16)"),
+    (np.ones(10, ">i2"), TypeError, "not >i2"),
 ])
 def test_encode_names_what_it_refuses(chunk, error, text):
     with pytest.raises(error) as info:
@@ -140,8 +145,8 @@ def read_only(array):
      "The container holds 3000 samples, but out has 2999"),
     (np.empty(3001, np.float64), ValueError,
      "The container holds 3000 samples, but out has 3001"),
-    (np.empty(3000, np.int32), TypeError, "not int32"),
-    (np.empty(6000, np.float32)[::2], ValueError, "strides (8,)"),
+    (np.empty(3000, np.int32), ValueError, "holds float32 samples, not int32"),
+    (np.empty(3000, np.int64), ValueError, "holds 3000 samples, but out has 6000"),
     (read_only(np.zeros(3000, np.float32)), ValueError, "read-only"),
 ])
 def test_decode_refuses_an_unfit_out_before_decoding(out, error, text):

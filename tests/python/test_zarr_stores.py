@@ -1,7 +1,8 @@
 """Arrays in zarr directory stores with the verdalix codecs: format 3 (the
 array-to-bytes codec, alone and inside sharding) and format 2 (the numcodecs
-codec). Every chunk file holds exactly compress_signal's container of the
-chunk, and reads back as decompress_signal gives it."""
+codec). A float32 chunk of one line with nothing kept aside is exactly
+compress_signal's container of it, and every other chunk holds the containers
+of its lines behind the frame."""
 import hashlib
 import itertools
 import pathlib
@@ -12,7 +13,7 @@ import pytest
 zarr = pytest.importorskip("zarr")
 numcodecs = pytest.importorskip("numcodecs")
 
-from verdalix import CompressionOptions, compress_signal, decompress_signal
+from verdalix import CompressionOptions, _native, compress_signal, decompress_signal
 from verdalix import numcodecs as vnumcodecs
 from verdalix import zarr as vzarr
 from conftest import raised, run_isolated, signal
@@ -28,10 +29,9 @@ def create(path, fmt, shape, chunks, dtype, **extra):
     if fmt == 3:
         return zarr.create_array(path, shape=shape, chunks=chunks, dtype=dtype, fill_value=0,
                                  serializer=vzarr.Verdalix(**OPTIONS), compressors=None, **extra)
-    filters = [numcodecs.AsType(encode_dtype="f4", decode_dtype="f8")] if dtype == "f8" else None
+    # float64 needs no filter: the frame records the dtype.
     return zarr.create_array(path, shape=shape, chunks=chunks, dtype=dtype, fill_value=0,
-                             zarr_format=2, compressors=vnumcodecs.Verdalix(**OPTIONS),
-                             filters=filters)
+                             zarr_format=2, compressors=vnumcodecs.Verdalix(**OPTIONS))
 
 
 def chunk_file(path, fmt, index):
@@ -47,18 +47,22 @@ def chunk_regions(shape, chunks):
         yield index, tuple(slice(s, min(s + c, n)) for s, c, n in zip(starts, chunks, shape))
 
 
-def expected_chunk(data, region, chunks):
-    """The chunk as zarr hands it to the codec: a partial one padded with the fill value."""
-    full = np.zeros(chunks, np.float32)
-    part = data[region]
-    full[tuple(slice(0, n) for n in part.shape)] = part
-    return full
+def line_as_compressed(data, region, chunks):
+    """A one-line chunk as the codec compresses it: the written samples, then
+    zarr's padding or the unwritten rest (the fill value 0: a kept run)
+    filled with the last written value."""
+    part = data[region].astype(np.float32).ravel()
+    part = part[:np.flatnonzero(part)[-1] + 1]
+    line = np.empty(int(np.prod(chunks)), np.float32)
+    line[:part.size] = part
+    line[part.size:] = part[-1]
+    return line, part.size
 
 
 @pytest.mark.parametrize("fmt", [2, 3])
 @pytest.mark.parametrize("dtype", ["f4", "f8"])
 @pytest.mark.parametrize("shape, chunks", [((10000,), (4096,)), ((3, 7000), (1, 3000))])
-def test_chunk_files_hold_compress_signals_containers(tmp_path, fmt, dtype, shape, chunks):
+def test_chunk_files_hold_the_containers_of_their_lines(tmp_path, fmt, dtype, shape, chunks):
     data = recording(shape, dtype)
     array = create(str(tmp_path), fmt, shape, chunks, dtype)
     # Everything but the last row/stretch is written: those chunks stay unwritten.
@@ -76,15 +80,22 @@ def test_chunk_files_hold_compress_signals_containers(tmp_path, fmt, dtype, shap
             assert not path.exists()  # never written: the fill value
             assert not np.any(read[region])
             continue
-        chunk = expected_chunk(truth.astype(np.float32), region, chunks)
-        blob = compress_signal(chunk.ravel(), options)
-        assert path.read_bytes() == blob
-        decoded = decompress_signal(blob).reshape(chunks)[tuple(slice(0, s.stop - s.start)
-                                                                for s in region)]
-        assert np.array_equal(read[region], decoded.astype(dtype))
+        line, written_count = line_as_compressed(truth, region, chunks)
+        blob = compress_signal(line, options)
+        stored = path.read_bytes()
+        framed, stored_dtype, stored_shape, _ = _native.describe_chunk(stored)
+        # Bare exactly when float32 with nothing kept: the edge chunk's padding is kept.
+        assert framed == (dtype == "f8" or written_count < line.size)
+        assert (stored_dtype, stored_shape) == (("float64", chunks) if framed and dtype == "f8"
+                                                 else ("float32", chunks if framed else
+                                                       (line.size,)))
+        assert stored.endswith(blob)
+        decoded = decompress_signal(blob)[:written_count].astype(dtype)
+        assert np.array_equal(read[region].ravel()[:written_count], decoded)
+        assert not np.any(read[region].ravel()[written_count:])  # the fill value, exactly
 
 
-def test_sharded_arrays_hold_one_container_per_inner_chunk(tmp_path):
+def test_sharded_arrays_hold_one_line_per_inner_chunk(tmp_path):
     data = recording((2, 20000), "f4", seed=3)
     array = zarr.create_array(str(tmp_path), shape=data.shape, chunks=(1, 2048),
                               shards=(1, 8192), dtype="f4", serializer=vzarr.Verdalix(**OPTIONS),
@@ -93,9 +104,9 @@ def test_sharded_arrays_hold_one_container_per_inner_chunk(tmp_path):
     read = array[:]
     options = CompressionOptions(**OPTIONS)
     for index, region in chunk_regions(data.shape, (1, 2048)):
-        chunk = expected_chunk(data, region, (1, 2048))
-        expected = decompress_signal(compress_signal(chunk.ravel(), options)).reshape(1, 2048)
-        assert np.array_equal(read[region], expected[:, : region[1].stop - region[1].start])
+        line, count = line_as_compressed(data, region, (1, 2048))
+        expected = decompress_signal(compress_signal(line, options))[:count]
+        assert np.array_equal(read[region].ravel(), expected)
     # A short window reads only what it needs and agrees with the whole.
     assert np.array_equal(array[1, 9000:9100], read[1, 9000:9100])
 
@@ -106,10 +117,16 @@ def test_codec_metadata_round_trips():
     assert vzarr.Verdalix.from_dict(codec.to_dict()) == codec
     assert vzarr.Verdalix.from_dict({"name": "verdalix"}) == vzarr.Verdalix()
     assert codec.to_dict()["configuration"]["coder"] == "deflate"
+    assert codec.to_dict()["configuration"]["axis"] == -1
+    assert vzarr.Verdalix.from_dict(vzarr.Verdalix(axis=None).to_dict()).axis is None
     raised(ValueError, vzarr.Verdalix, scale=13, message="Only scaled 6..12 is supported, "
            "but it was 13")
-    with pytest.raises(TypeError, match="float32 or float64 arrays, not int16"):
-        zarr.create_array({}, shape=(10,), dtype="i2", serializer=vzarr.Verdalix(),
+    for dtype in ("i8", "u8", "bool", "c8", "f2"):
+        with pytest.raises(TypeError, match=f"int32 or uint32 arrays, not {np.dtype(dtype)}$"):
+            zarr.create_array({}, shape=(10,), dtype=dtype, serializer=vzarr.Verdalix(),
+                              compressors=None)
+    with pytest.raises(ValueError, match="axis 2 is out of range for arrays of 2 dimensions"):
+        zarr.create_array({}, shape=(10, 10), dtype="i2", serializer=vzarr.Verdalix(axis=2),
                           compressors=None)
 
 
