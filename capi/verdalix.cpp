@@ -152,6 +152,8 @@ vdx_status vdx_describe(const void* data, size_t size, vdx_description* out, vdx
     result.sample_count = d.sample_count;
     result.ndim = static_cast<uint32_t>(std::min<size_t>(d.shape.size(), VDX_MAX_DIMS));
     std::copy_n(d.shape.begin(), result.ndim, result.shape);
+    result.has_axis = d.has_axis ? 1 : 0;
+    result.axis = static_cast<int32_t>(d.axis);
     *out = result;
     return report(error, VDX_OK, "");
   });
@@ -165,6 +167,15 @@ vdx_status vdx_decompress(const void* data, size_t size, vdx_dtype out_dtype, vo
     const std::span bytes(static_cast<const uint8_t*>(data), size);
     auto description = vdx::capi::describe(bytes);
     if (!description.ok()) return report(error, description.error());
+    const vdx::SampleType stored = description->type;
+    const auto wanted = static_cast<vdx::SampleType>(out_dtype);
+    // float32 samples may also be widened to float64 (exactly).
+    if (stored != wanted &&
+        !(stored == vdx::SampleType::Float32 && wanted == vdx::SampleType::Float64)) {
+      return report(error, VDX_ERROR_SIZE_MISMATCH,
+                    "The data holds samples of dtype " + std::to_string(static_cast<int>(stored)) +
+                        ", not of dtype " + std::to_string(out_dtype));
+    }
     const uint64_t declared = description->sample_count;
     if (declared != out_count) {
       return report(error, VDX_ERROR_SIZE_MISMATCH,

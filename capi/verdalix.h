@@ -57,8 +57,8 @@ typedef enum vdx_status {
   VDX_ERROR_INVALID_OPTIONS = 2,
   /* A request the codec refuses for these samples: no samples, more than
      2^31 - 1, a multiplier the reader could not honour, more coefficients
-     than the arans coder takes, a sample type or layout this build does not
-     store, an error target that no setting reaches. */
+     than the arans coder takes, an axis outside the chunk, an error target
+     that no setting reaches. */
   VDX_ERROR_UNSUPPORTED = 3,
   /* The data does not start like a verdalix container or chunk. */
   VDX_ERROR_NOT_VERDALIX = 4,
@@ -67,7 +67,7 @@ typedef enum vdx_status {
   /* The data is damaged: a header field or the payload is inconsistent. */
   VDX_ERROR_CORRUPT = 6,
   /* The data holds another number of samples than the caller's buffer, or
-     an output buffer is too small. */
+     samples of another dtype (float32 may be widened to float64). */
   VDX_ERROR_SIZE_MISMATCH = 7,
   /* Memory could not be allocated. */
   VDX_ERROR_OUT_OF_MEMORY = 8,
@@ -175,7 +175,11 @@ VDX_API vdx_status vdx_compress(const void *samples, size_t count, vdx_dtype dty
 
 /* Compresses one chunk of `ndim` (1..32) dimensions `shape`, samples of
    `dtype` in C order, into exactly the bytes the storage codecs store for it
-   (any alignment of `samples` is accepted). */
+   (any alignment of `samples` is accepted): each line along `axis` its own
+   container behind the chunk frame, integers rounded back on decoding,
+   NaN, infinities and long runs of one value kept exactly. A float32 chunk
+   of one line with nothing kept aside is the bare container vdx_compress
+   gives. */
 VDX_API vdx_status vdx_compress_chunk(const void *samples, vdx_dtype dtype,
                                       const uint64_t *shape, size_t ndim,
                                       const vdx_options *options, vdx_buffer *out,
@@ -191,6 +195,8 @@ typedef struct vdx_description {
   uint64_t sample_count;  /* the size query: samples vdx_decompress writes */
   uint32_t ndim;
   uint64_t shape[VDX_MAX_DIMS]; /* a bare container: {sample_count} */
+  int32_t has_axis;       /* 0: one line, the C-order flattening */
+  int32_t axis;           /* the dimension the lines run along (0..ndim-1) */
 } vdx_description;
 
 VDX_API void vdx_description_init(vdx_description *description);
@@ -201,9 +207,10 @@ VDX_API vdx_status vdx_describe(const void *data, size_t size, vdx_description *
                                 vdx_error *error);
 
 /* Decodes a container or chunk into `out`, which holds `out_count` samples
-   of `out_dtype`; out_count must equal the described sample_count (checked
-   before anything is decoded). A bare container decodes to VDX_FLOAT32 or
-   VDX_FLOAT64 (widened exactly). `out` need not be aligned. */
+   of `out_dtype`; out_count must equal the described sample_count, and
+   out_dtype the described dtype, or VDX_FLOAT64 for float32 samples (widened
+   exactly); both are checked before anything is decoded. `out` need not be
+   aligned. */
 VDX_API vdx_status vdx_decompress(const void *data, size_t size, vdx_dtype out_dtype,
                                   void *out, size_t out_count, vdx_error *error);
 

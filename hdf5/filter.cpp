@@ -67,17 +67,18 @@ bool read_facts(const Hdf5Functions& hdf5, hid_t dcpl, hid_t type, DatasetFacts*
   return true;
 }
 
-// One sample of zero in the dataset's type, compressed with `options`: it
-// fails only where the options or the type do (a refused multiplier, a type
-// or target this build does not store), so that a setting a write would
-// refuse is refused when the dataset is created.
-bool probe(vdx_dtype dtype, vdx_options options, std::string* why) {
+// One sample of zero in the dataset's type and rank, compressed with
+// `options`: it fails only where the options, the type or the axis do (a
+// refused multiplier, a type the codec does not store, an axis outside the
+// chunk), so that a setting a write would refuse is refused when the
+// dataset is created.
+bool probe(vdx_dtype dtype, size_t rank, const vdx_options& options, std::string* why) {
   const uint64_t zeros = 0;
-  const uint64_t one = 1;
-  options.has_axis = 0;
+  const std::vector<uint64_t> ones(rank, 1);
   vdx_buffer out{};
   vdx_error error{};
-  if (vdx_compress_chunk(&zeros, dtype, &one, 1, &options, &out, &error) != VDX_OK) {
+  if (vdx_compress_chunk(&zeros, dtype, ones.data(), ones.size(), &options, &out, &error) !=
+      VDX_OK) {
     *why = error.message;
     return false;
   }
@@ -93,7 +94,7 @@ bool check_settings(const DatasetFacts& facts, vdx_options* options, std::string
       return false;
     }
   }
-  return probe(facts.dtype, *options, why);
+  return probe(facts.dtype, facts.chunk.size(), *options, why);
 }
 
 size_t fail_with(const Hdf5Functions& hdf5, const char* function, const std::string& message) {
@@ -167,8 +168,8 @@ htri_t can_apply(hid_t dcpl, hid_t type, hid_t) {
   // filter then (and refuses a mandatory one with its own message).
   vdx_options defaults;
   vdx_options_init(&defaults);
-  const bool applies =
-      read_facts(hdf5, dcpl, type, &facts, &why) && probe(facts.dtype, defaults, &why);
+  const bool applies = read_facts(hdf5, dcpl, type, &facts, &why) &&
+                       probe(facts.dtype, facts.chunk.size(), defaults, &why);
   return applies ? 1 : 0;
 }
 

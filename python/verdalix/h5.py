@@ -29,7 +29,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
         "verdalix.h5 needs h5py: install it with pip install 'verdalix[h5]'"
     ) from error
 
-from verdalix._codec_config import TARGETS, validated
+from verdalix._codec_config import TARGETS, checked_axis, validated
 
 __all__ = ["FILTER_ID", "PLUGIN_PATH", "Verdalix"]
 
@@ -48,6 +48,7 @@ _CUTOFFS = {"low": 0, "medium": 1, "high": 2}
 _CODERS = {None: 0, "auto": 0, "cmodel": 1, "arans": 2, "deflate": 3}
 _TARGET_CODES = {"max_error": 1, "rms_error": 2, "prd": 3}
 _HAS_MULTIPLIER = 1
+_HAS_AXIS = 2
 
 
 def _float32_bits(value: float) -> int:
@@ -56,24 +57,24 @@ def _float32_bits(value: float) -> int:
         return int(np.array(value, dtype=np.float64).astype(np.float32).view(np.uint32))
 
 
-def _filter_values(config: dict[str, Any]) -> tuple[int, ...]:
+def _filter_values(config: dict[str, Any], axis: int | None) -> tuple[int, ...]:
     kind = next((name for name in TARGETS if config.get(name) is not None), None)
     multiplier = config["quant_multiplier"]
     target_bits = struct.unpack("<II", struct.pack("<d", config[kind] if kind else 0.0))
+    flags = (_HAS_MULTIPLIER if multiplier is not None else 0) | (
+        _HAS_AXIS if axis is not None else 0)
     return (
         _LAYOUT_VERSION,
         _METHODS[config["method"]],
         config["scale"],
         _CUTOFFS[config["cutoff"]],
         _CODERS[config["coder"]],
-        # The storage codecs of this release compress a chunk's C-order
-        # flattening as one signal: no lines along an axis.
-        _HAS_MULTIPLIER if multiplier is not None else 0,
+        flags,
         _float32_bits(multiplier) if multiplier is not None else 0,
         _TARGET_CODES[kind] if kind else 0,
         target_bits[0],
         target_bits[1],
-        0,
+        (axis or 0) & 0xFFFFFFFF,  # int32, two's complement
     )
 
 
@@ -84,18 +85,23 @@ class Verdalix(h5py.filters.FilterRefBase):  # type: ignore[misc]
     Takes the storage codecs' options (``verdalix.zarr.Verdalix``): explicit
     ``method``, ``scale``, ``cutoff``, ``coder`` and ``quant_multiplier``, or
     one target (``max_error``, ``rms_error``, ``prd``) with optional
-    ``method`` and ``coder``; refused with the same exceptions and messages.
+    ``method`` and ``coder``; and ``axis``, the time axis of a chunk (each
+    line along it compressed on its own; None: the chunk's C-order
+    flattening as one line). Refused with the same exceptions and messages.
+    A chunk is stored exactly as those codecs store it, integer datasets
+    (int8 to uint32) included.
     """
 
     filter_id = FILTER_ID
 
     def __init__(self, method: Any = None, scale: Any = 11, cutoff: Any = "low",
                  coder: Any = None, quant_multiplier: Any = None, max_error: Any = None,
-                 rms_error: Any = None, prd: Any = None) -> None:
+                 rms_error: Any = None, prd: Any = None, axis: Any = -1) -> None:
         config, _ = validated(method, scale, cutoff, coder, quant_multiplier, max_error,
                               rms_error, prd)
+        config["axis"] = checked_axis(axis)
         self.config: dict[str, Any] = config
-        self.filter_options: tuple[int, ...] = _filter_values(config)
+        self.filter_options: tuple[int, ...] = _filter_values(config, config["axis"])
 
     def __repr__(self) -> str:
         settings = ", ".join(f"{name}={value!r}" for name, value in self.config.items()

@@ -96,7 +96,9 @@ static void test_round_trips(void) {
   CHECK(h.coder == VDX_CODER_CMODEL && h.sample_count == kCount);
   CHECK(h.payload_length + 52 == c32.size && h.min_value <= h.max_value);
 
-  /* A 1-D chunk and a flattened 2-D chunk are the signal's container. */
+  /* A 1-D float32 chunk is the signal's container; a float64 chunk is
+     framed (its dtype recorded) around the same line, and reads back as
+     float64 with the container's samples. */
   vdx_options flat;
   vdx_options_init(&flat);
   flat.has_axis = 0;
@@ -104,15 +106,25 @@ static void test_round_trips(void) {
   const uint64_t grid[2] = {5, kCount / 5};
   vdx_buffer chunk1 = {0}, chunk2 = {0};
   CHECK(vdx_compress_chunk(signal32, VDX_FLOAT32, line, 1, NULL, &chunk1, NULL) == VDX_OK);
+  CHECK(same_bytes(&chunk1, &c32));
   CHECK(vdx_compress_chunk(signal64, VDX_FLOAT64, grid, 2, &flat, &chunk2, NULL) == VDX_OK);
-  CHECK(same_bytes(&chunk1, &c32) && same_bytes(&chunk2, &c32));
+  CHECK_STATUS(vdx_describe(chunk2.data, chunk2.size, &d, ERR), VDX_OK);
+  CHECK(d.framed == 1 && d.dtype == VDX_FLOAT64 && d.sample_count == kCount);
+  CHECK(d.ndim == 2 && d.shape[0] == 5 && d.shape[1] == kCount / 5 && d.has_axis == 0);
+  double *framed64 = malloc(kCount * sizeof(double));
+  CHECK_STATUS(vdx_decompress(chunk2.data, chunk2.size, VDX_FLOAT64, framed64, kCount, ERR),
+               VDX_OK);
+  CHECK(memcmp(framed64, out64, kCount * sizeof(double)) == 0);
+  free(framed64);
 
   /* Unaligned input and output give the same bytes and samples. */
   unsigned char *shifted = malloc(kCount * sizeof(double) + 1);
   memcpy(shifted + 1, signal64, kCount * sizeof(double));
-  vdx_buffer c_shifted = {0};
+  vdx_buffer c_shifted = {0}, c_aligned = {0};
   CHECK(vdx_compress_chunk(shifted + 1, VDX_FLOAT64, line, 1, NULL, &c_shifted, NULL) == VDX_OK);
-  CHECK(same_bytes(&c_shifted, &c32));
+  CHECK(vdx_compress_chunk(signal64, VDX_FLOAT64, line, 1, NULL, &c_aligned, NULL) == VDX_OK);
+  CHECK(same_bytes(&c_shifted, &c_aligned));
+  vdx_buffer_free(&c_aligned);
   CHECK_STATUS(vdx_decompress(c32.data, c32.size, VDX_FLOAT64, shifted + 1, kCount, ERR), VDX_OK);
   CHECK(memcmp(shifted + 1, out64, kCount * sizeof(double)) == 0);
 
@@ -264,6 +276,61 @@ static void test_error_statuses(void) {
   vdx_buffer_free(&good);
 }
 
+/* The chunk frame through C: lines along an axis, int16 counts back
+   exactly under max_error 0.49, NaN kept exactly, the dtype checked. */
+static void test_chunk_frame(void) {
+  enum { kChannels = 4, kTime = 1200 };
+  int16_t counts[kChannels * kTime];
+  float with_gap[kChannels * kTime];
+  for (int c = 0; c < kChannels; ++c) {
+    for (int t = 0; t < kTime; ++t) {
+      counts[c * kTime + t] = (int16_t)(400.0 * sin(t * 0.01 * (c + 1)) + 40 * c);
+      with_gap[c * kTime + t] = (float)(sin(t * 0.03) * pow(10.0, 3 * c - 4));
+    }
+  }
+  for (int t = 100; t < 160; ++t) with_gap[kTime + t] = NAN;
+  const uint64_t shape[2] = {kChannels, kTime};
+
+  vdx_options o;
+  vdx_options_init(&o);
+  o.target = VDX_TARGET_MAX_ERROR;
+  o.target_value = 0.49;
+  vdx_buffer chunk = {0};
+  CHECK_STATUS(vdx_compress_chunk(counts, VDX_INT16, shape, 2, &o, &chunk, ERR), VDX_OK);
+  vdx_description d;
+  vdx_description_init(&d);
+  CHECK_STATUS(vdx_describe(chunk.data, chunk.size, &d, ERR), VDX_OK);
+  CHECK(d.framed && d.dtype == VDX_INT16 && d.has_axis && d.axis == 1 && d.ndim == 2);
+  int16_t back[kChannels * kTime];
+  CHECK_STATUS(vdx_decompress(chunk.data, chunk.size, VDX_INT16, back, kChannels * kTime, ERR),
+               VDX_OK);
+  CHECK(memcmp(back, counts, sizeof counts) == 0);
+  float wrong[kChannels * kTime];
+  CHECK_STATUS(vdx_decompress(chunk.data, chunk.size, VDX_FLOAT32, wrong, kChannels * kTime, ERR),
+               VDX_ERROR_SIZE_MISMATCH);
+  vdx_buffer_free(&chunk);
+
+  vdx_options_init(&o);
+  CHECK_STATUS(vdx_compress_chunk(with_gap, VDX_FLOAT32, shape, 2, &o, &chunk, ERR), VDX_OK);
+  float decoded[kChannels * kTime];
+  CHECK_STATUS(vdx_decompress(chunk.data, chunk.size, VDX_FLOAT32, decoded, kChannels * kTime,
+                              ERR),
+               VDX_OK);
+  for (int c = 0; c < kChannels; ++c) {
+    const double amplitude = pow(10.0, 3 * c - 4);
+    for (int t = 0; t < kTime; ++t) {
+      const float x = with_gap[c * kTime + t], y = decoded[c * kTime + t];
+      if (isnan(x)) {
+        CHECK(isnan(y));
+      } else {
+        /* Each channel on its own scale: the quiet ones keep their shape. */
+        CHECK(fabs(y - x) <= 1e-3 * amplitude);
+      }
+    }
+  }
+  vdx_buffer_free(&chunk);
+}
+
 /* A target holds on every decoded sample against the caller's samples
    (float64 ones included); one no setting reaches is refused. */
 static double measured(const vdx_buffer *container, int32_t target, int wide) {
@@ -396,6 +463,7 @@ int main(void) {
   test_round_trips();
   test_error_statuses();
   test_targets();
+  test_chunk_frame();
   test_out_of_memory();
   test_messages();
   test_threads();

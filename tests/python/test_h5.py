@@ -23,7 +23,11 @@ CODERS = ["auto", "cmodel", "arans", "deflate"]
 
 
 def recording(shape, dtype, seed=0):
-    return signal(int(np.prod(shape)), seed=seed).reshape(shape).astype(dtype) * 50
+    values = signal(int(np.prod(shape)), seed=seed).reshape(shape).astype(np.float64) * 50
+    if np.dtype(dtype).kind in "iu":
+        # Around 0 (from 0 for unsigned types): where float32 holds every count.
+        values = np.round(values - (values.min() if np.dtype(dtype).kind == "u" else 0))
+    return values.astype(dtype)
 
 
 def padded_chunk(data, start, chunks):
@@ -50,13 +54,15 @@ LAYOUTS = {
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
-@pytest.mark.parametrize("dtype", ["f4", "f8"])
+@pytest.mark.parametrize("dtype", ["f4", "f8", "i1", "u1", "i2", "u2", "i4", "u4"])
 def test_chunks_are_the_storage_codecs_bytes_and_read_back(tmp_path, layout, dtype):
     shape, chunks = LAYOUTS[layout]
     data = recording(shape, dtype)
     path = tmp_path / "x.h5"
-    for coder in CODERS:
-        options = dict(method="db4", scale=10, coder=coder)
+    # Lines along the time axis of each layout, and the flattening.
+    axis = 0 if layout == "(time, channels)" else -1
+    for coder, chunk_axis in zip(CODERS, [axis, None, axis, axis]):
+        options = dict(method="db4", scale=10, coder=coder, axis=chunk_axis)
         codec = vnumcodecs.Verdalix(**options)
         with h5py.File(path, "w") as f:
             f.create_dataset("x", data=data, chunks=chunks, **vh5.Verdalix(**options))
@@ -74,14 +80,16 @@ def test_chunks_are_the_storage_codecs_bytes_and_read_back(tmp_path, layout, dty
                 region = tuple(slice(s, s + c) for s, c in zip(start, chunks))
                 expected[region] = decoded[tuple(slice(0, n) for n in expected[region].shape)]
         np.testing.assert_array_equal(read, expected)
-        assert np.abs(read - data).max() < 2e-3 * np.ptp(data)
+        error = np.abs(read.astype(np.float64) - data)
+        assert error.max() <= max(2e-3 * np.ptp(data), 1.0)
 
 
 def test_options_reach_the_chunks_and_the_values_hold_type_and_shape(tmp_path):
     options = dict(method="sym4", scale=8, cutoff="high", coder="arans", quant_multiplier=300.5)
     mapping = vh5.Verdalix(**options)
     multiplier_bits = struct.unpack("<I", struct.pack("<f", 300.5))[0]
-    assert mapping.filter_options == (1, 3, 8, 2, 2, 1, multiplier_bits, 0, 0, 0, 0)
+    # Flags 3: a multiplier, and lines along the axis (-1, the last).
+    assert mapping.filter_options == (1, 3, 8, 2, 2, 3, multiplier_bits, 0, 0, 0, 0xFFFFFFFF)
     assert dict(mapping) == {"compression": vh5.FILTER_ID,
                              "compression_opts": mapping.filter_options}
     data = recording((6, 700), "f8")
@@ -103,7 +111,7 @@ def test_every_chunk_meets_an_error_target_on_every_sample(tmp_path, dtype):
         mapping = vh5.Verdalix(**{kind: value}, coder="arans")
         code = {"max_error": 1, "rms_error": 2, "prd": 3}[kind]
         low, high = struct.unpack("<II", struct.pack("<d", value))
-        assert mapping.filter_options == (1, 15, 11, 0, 2, 0, 0, code, low, high, 0)
+        assert mapping.filter_options == (1, 15, 11, 0, 2, 2, 0, code, low, high, 0xFFFFFFFF)
         with h5py.File(tmp_path / "x.h5", "w") as f:
             f.create_dataset("x", data=data, chunks=(1, 6000), **mapping)
         codec = vnumcodecs.Verdalix(**{kind: value}, coder="arans")
@@ -126,7 +134,8 @@ def test_options_are_refused_as_the_storage_codecs_refuse_them():
     for bad, exc_type in [(dict(method="haar"), ValueError), (dict(scale=13), ValueError),
                           (dict(coder="zstd"), ValueError), (dict(cutoff=3), TypeError),
                           (dict(max_error=0.1, scale=9), TypeError),
-                          (dict(prd=-1.0), ValueError)]:
+                          (dict(prd=-1.0), ValueError), (dict(axis=40), ValueError),
+                          (dict(axis=1.0), TypeError)]:
         with pytest.raises(exc_type) as info:
             vnumcodecs.Verdalix(**bad)
         notes = getattr(info.value, "__notes__", None)
@@ -134,12 +143,18 @@ def test_options_are_refused_as_the_storage_codecs_refuse_them():
                note=notes[0] if notes else None)
 
 
-def test_a_refused_multiplier_fails_at_dataset_creation(tmp_path):
+def test_settings_a_write_would_refuse_fail_at_dataset_creation(tmp_path):
+    # Values as a C program would set them (Verdalix() itself refuses the
+    # multiplier): a multiplier of -2, flags 1.
+    negative = struct.unpack("<I", struct.pack("<f", -2.0))[0]
+    raw = {"compression": vh5.FILTER_ID,
+           "compression_opts": (1, 0, 11, 0, 0, 1, negative, 0, 0, 0, 0)}
     with h5py.File(tmp_path / "x.h5", "w") as f:
-        with pytest.raises(ValueError):  # h5py's error for a failed set_local
-            f.create_dataset("x", shape=(100,), dtype="f4", chunks=(50,),
-                             **vh5.Verdalix(quant_multiplier=-2.0))
-        assert "x" not in f
+        for name, mapping, reason in [("multiplier", raw, "Quantization multiplier"),
+                                      ("axis", vh5.Verdalix(axis=1), "xis")]:
+            with pytest.raises(ValueError, match=reason):  # h5py's error for set_local's
+                f.create_dataset(name, shape=(100,), dtype="f4", chunks=(50,), **mapping)
+            assert name not in f
 
 
 def test_types_the_codec_does_not_store_are_refused_at_dataset_creation(tmp_path):
