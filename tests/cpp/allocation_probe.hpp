@@ -33,6 +33,18 @@ void* operator new(size_t size) {
   throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return ::operator new(size); }
+// The nothrow forms too: left to the runtime, theirs would be freed by the
+// free() below (a mismatch under AddressSanitizer), and their sizes unseen.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
 // Not inlined: seen inside a caller, free() on memory from a new-expression
 // looks to the compiler like a mismatched pair.
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }

@@ -208,7 +208,11 @@ void add_chunks(CorpusWriter& out) {
       settings.options.coder = t % 3 == 0 ? EntropyCoder::Deflate : EntropyCoder::Cmodel;
       const uint64_t shape[2] = {axis == 0 ? 150u : 4u, axis == 0 ? 4u : 150u};
       auto frame = encode_chunk(chunk.data(), type, shape, settings);
-      if (frame.ok()) out.add("fuzz_decode_chunk", *frame);
+      if (!frame.ok()) continue;
+      out.add("fuzz_decode_chunk", *frame);
+      // As HDF5 hands it to the filter, with the dataset's chunk shape.
+      const unsigned dims[2] = {static_cast<unsigned>(shape[0]), static_cast<unsigned>(shape[1])};
+      out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(t, dims, *frame));
     }
   }
   ChunkSettings one_line;
