@@ -1,7 +1,8 @@
-// verdalix._native.encode_chunk, .decode_chunk and .describe_chunk: the
-// storage codecs' calls into the native chunk frame. They convert arrays and
-// settings, check what can be checked holding the GIL, and release it for the
-// frame's own work; the frame (src/frame) does everything else.
+// verdalix._native.encode_chunk, .decode_chunk, .describe_chunk and
+// .frame_tables: the storage codecs' (and the command line's) calls into the
+// native chunk frame. They convert arrays and settings, check what can be
+// checked holding the GIL, and release it for the frame's own work; the
+// frame (src/frame) does everything else.
 #include <cstring>
 #include <string_view>
 #include <span>
@@ -17,6 +18,7 @@
 #include "python/slice_container.hpp"
 #include "src/decompressor.hpp"
 #include "src/frame/chunk_codec.hpp"
+#include "src/frame/frame_format.hpp"
 
 namespace vdx::python {
 namespace {
@@ -288,6 +290,53 @@ PyObject* describe_chunk_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) 
   });
 }
 
+// frame_tables(data, /): None for a bare container; for a frame, ((major,
+// minor) version, the lines' container lengths, the kept runs as (line,
+// start, length, value bytes)), checked as decoding checks them. Lists as long as the tables the
+// frame's own bytes hold, nothing more.
+PyObject* frame_tables_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return guarded([&]() -> PyObject* {
+    if (!positional_count("frame_tables", nargs, 1, 1)) return nullptr;
+    BufferView view;
+    if (!view.acquire(args[0])) return nullptr;
+    if (!frame::starts_with_frame_magic(view.bytes())) {
+      auto description = describe_chunk(view.bytes());
+      if (!description.ok()) {
+        raise_codec_error(description.error());
+        return nullptr;
+      }
+      Py_RETURN_NONE;
+    }
+    auto parsed = frame::parse_frame(view.bytes());
+    if (!parsed.ok()) {
+      raise_codec_error(parsed.error());
+      return nullptr;
+    }
+    const frame::FrameView& frame = *parsed;
+    const uint64_t line_count = frame.geometry.line_count();
+    PyRef lengths(PyList_New(static_cast<Py_ssize_t>(line_count)));
+    if (!lengths) return nullptr;
+    for (uint64_t l = 0; l < line_count; ++l) {
+      PyObject* length = PyLong_FromUnsignedLongLong(frame.container_length(l));
+      if (length == nullptr) return nullptr;
+      PyList_SET_ITEM(lengths.get(), static_cast<Py_ssize_t>(l), length);
+    }
+    const size_t value_size = frame.run_size - frame::kRunHeadSize;
+    PyRef runs(PyList_New(static_cast<Py_ssize_t>(frame.run_count)));
+    if (!runs) return nullptr;
+    for (uint32_t index = 0; index < frame.run_count; ++index) {
+      const frame::KeptRun run = frame.run(index);
+      PyObject* record = Py_BuildValue("(IIIy#)", run.line, run.start, run.length,
+                                       reinterpret_cast<const char*>(run.value),
+                                       static_cast<Py_ssize_t>(value_size));
+      if (record == nullptr) return nullptr;
+      PyList_SET_ITEM(runs.get(), static_cast<Py_ssize_t>(index), record);
+    }
+    const uint8_t* head = view.bytes().data();
+    return Py_BuildValue("((BB)OO)", head[4], head[5], lengths.get(), runs.get());
+  });
+}
+
 }  // namespace
 
 PyMethodDef encode_chunk_def = {
@@ -317,6 +366,16 @@ PyMethodDef describe_chunk_def = {
     "describe_chunk(data, /)\n--\n\n"
     "(framed, dtype name, shape, axis or None) of a stored chunk, from its frame\n"
     "or container header alone.",
+};
+
+PyMethodDef frame_tables_def = {
+    "frame_tables",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame_tables_py)),
+    METH_FASTCALL,
+    "frame_tables(data, /)\n--\n\n"
+    "None for a bare container; for a chunk frame, ((major, minor) version, the\n"
+    "lines' container lengths, the kept runs as (line, start, length, value bytes)),\n"
+    "checked as decoding does.",
 };
 
 }  // namespace vdx::python

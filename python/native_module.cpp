@@ -13,7 +13,7 @@ namespace {
 // PyModule_AddFunctions creates (see set_item_plain_key).
 PyMethodDef* const native_functions[] = {
     &read_header_def, &encode_def, &decode_def, &rebuild_options_def, &fit_def,
-    &encode_chunk_def, &decode_chunk_def, &describe_chunk_def};
+    &encode_chunk_def, &decode_chunk_def, &describe_chunk_def, &frame_tables_def};
 
 PyModuleDef native_module_def = {
     PyModuleDef_HEAD_INIT,

@@ -21,5 +21,6 @@ extern PyMethodDef fit_def;
 extern PyMethodDef encode_chunk_def;
 extern PyMethodDef decode_chunk_def;
 extern PyMethodDef describe_chunk_def;
+extern PyMethodDef frame_tables_def;
 
 }  // namespace vdx::python

@@ -7,7 +7,7 @@
 # ([build-system] requires) and the extras `example` (the main job) and `test`
 # (the test command, on top of `example`).
 
-section() { printf '\n=== %s ===\n' "$*"; }
+section() { printf '\n=== %s (%s) ===\n' "$*" "$(date +%T)"; }
 
 # Debian packages, one list per purpose. The main job needs only a C++20
 # compiler, CMake/Ninja and zlib's headers; the tests add their tools on top

@@ -4,6 +4,7 @@ and writing outputs so that a failing run never costs an existing file."""
 from __future__ import annotations
 
 import contextlib
+import math
 import os
 import stat
 import tempfile
@@ -15,12 +16,15 @@ import numpy as np
 import numpy.typing as npt
 
 Samples = npt.NDArray[np.float32] | npt.NDArray[np.float64]
+# Every sample type the chunk frame stores, by name (int64, bool, complex and
+# float16 do not pass through float32 and are refused).
+STORED_DTYPES = ("float32", "float64", "int8", "uint8", "int16", "uint16", "int32", "uint32")
+_STORED_TEXT = ", ".join(STORED_DTYPES[:-1]) + " or " + STORED_DTYPES[-1]
 
 # First bytes that say what a file is, whatever its name says.
 NPY_MAGIC = b"\x93NUMPY"
 ZIP_MAGICS = (b"PK\x03\x04", b"PK\x05\x06")  # an archive with members; an empty one
 CONTAINER_MAGIC = b"VRDX"
-_SAMPLE_WIDTHS = {"float32": 4, "float64": 8}
 
 
 class Failure(Exception):
@@ -38,14 +42,20 @@ def kind_of(head: bytes) -> str:
     return "raw"
 
 
-def read_samples(path: Path, dtype: str | None) -> Samples:
-    """The 1-D float32 or float64 samples of a .npy or .npz file (known by
-    their magic bytes, never by their names) or of raw little-endian samples
-    of `dtype`. Anything else raises Failure naming the file."""
+def read_samples(path: Path, dtype: str | None,
+                 shape: tuple[int, ...] | None = None) -> np.ndarray:
+    """The samples of a .npy or .npz file (known by their magic bytes, never
+    by their names), any shape of any stored type, or raw little-endian
+    samples of `dtype` (1-D, or `shape`, one extent of which may be -1).
+    C-contiguous in native byte order; anything else raises Failure naming
+    the file."""
     with open(path, "rb") as f:
         size = os.fstat(f.fileno()).st_size
         kind = kind_of(f.read(8))
         f.seek(0)
+        if shape is not None and kind in ("npy", "npz"):
+            raise Failure(f"{path}: is a NumPy file, whose shape is its own; --shape is for "
+                          "raw input")
         if kind == "npy":
             return _checked(path, _read_npy(f, size, path))
         if kind == "npz":
@@ -54,29 +64,40 @@ def read_samples(path: Path, dtype: str | None) -> Samples:
             raise Failure(f"{path}: is a verdalix container already; "
                           "decompress it with 'verdalix decompress'")
         if dtype is None:
-            raise Failure(f"{path}: not a NumPy .npy or .npz file; give --dtype float32 or "
-                          "--dtype float64 to read it as raw little-endian samples")
-        width = _SAMPLE_WIDTHS[dtype]
+            raise Failure(f"{path}: not a NumPy .npy or .npz file; give --dtype (float32, "
+                          "int16, ...) to read it as raw little-endian samples")
+        width = np.dtype(dtype).itemsize
         if size % width:
             raise Failure(f"{path}: {size} bytes is not a whole number of {dtype} samples "
                           f"({width} bytes each)")
         raw = f.read()
     if len(raw) != size:
         raise Failure(f"{path}: changed while it was read")
-    samples = np.frombuffer(raw, dtype=f"<f{width}").astype(dtype)
+    samples = np.frombuffer(raw, dtype=np.dtype(dtype).newbyteorder("<"))
+    if shape is not None and samples.size:
+        try:
+            samples = samples.reshape(shape)
+        except ValueError:
+            raise Failure(f"{path}: {samples.size} {dtype} samples do not make shape "
+                          f"{_shape_text(shape)}") from None
     return _checked(path, samples)
 
 
-def _checked(path: Path, array: np.ndarray) -> Samples:
-    if array.dtype.kind != "f" or array.dtype.itemsize not in (4, 8):
-        raise Failure(f"{path}: expected float32 or float64 samples, but they are "
-                      f"{array.dtype}")
-    if array.ndim != 1:
-        hint = "; compress each row separately" if array.ndim == 2 else ""
-        raise Failure(f"{path}: expected a 1-D array, but it has shape {array.shape}{hint}")
+def _shape_text(shape: tuple[int, ...]) -> str:
+    return ",".join(str(n) for n in shape)
+
+
+def _checked(path: Path, array: np.ndarray) -> np.ndarray:
+    refuse_unstored(str(path), array.dtype)
     if array.size == 0:
         raise Failure(f"{path}: holds no samples")
-    return np.ascontiguousarray(array, dtype=array.dtype.newbyteorder("="))
+    # astype keeps a 0-d array 0-d (ascontiguousarray would make it 1-D).
+    return array.astype(array.dtype.newbyteorder("="), order="C", copy=False)
+
+
+def refuse_unstored(where: str, dtype: np.dtype) -> None:
+    if dtype.hasobject or dtype.newbyteorder("=").name not in STORED_DTYPES:
+        raise Failure(f"{where}: verdalix stores {_STORED_TEXT} samples, not {dtype}")
 
 
 def _read_npy(f: IO[bytes], size: int | None, path: Path, member: str = "") -> np.ndarray:
@@ -93,20 +114,17 @@ def _read_npy(f: IO[bytes], size: int | None, path: Path, member: str = "") -> n
             raise Failure(f"{where}: .npy format version {version} is not supported")
     except (ValueError, EOFError, SyntaxError, TypeError) as e:
         raise Failure(f"{where}: damaged .npy header ({_first_line(e)})") from None
-    if dtype.hasobject or dtype.kind != "f" or dtype.itemsize not in (4, 8):
-        raise Failure(f"{where}: expected float32 or float64 samples, but they are {dtype}")
-    if len(shape) != 1:
-        hint = "; compress each row separately" if len(shape) == 2 else ""
-        raise Failure(f"{where}: expected a 1-D array, but it has shape {shape}{hint}")
-    need = shape[0] * dtype.itemsize
+    refuse_unstored(where, dtype)
+    count = math.prod(shape)
+    need = count * dtype.itemsize
     if size is not None and need > size - f.tell():
-        raise Failure(f"{where}: truncated: its header declares {shape[0]} samples "
+        raise Failure(f"{where}: truncated: its header declares {count} samples "
                       f"({need} bytes), but {max(size - f.tell(), 0)} bytes follow it")
     data = f.read(need)
     if len(data) != need:
-        raise Failure(f"{where}: truncated: its header declares {shape[0]} samples "
+        raise Failure(f"{where}: truncated: its header declares {count} samples "
                       f"({need} bytes), but {len(data)} bytes follow it")
-    return np.frombuffer(data, dtype=dtype)
+    return np.frombuffer(data, dtype=dtype).reshape(shape, order="F" if fortran else "C")
 
 
 def _read_npz(path: Path) -> np.ndarray:

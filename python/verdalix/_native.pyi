@@ -37,3 +37,6 @@ def decode_chunk(
 def describe_chunk(
     data: Buffer | npt.NDArray[Any], /
 ) -> tuple[bool, str, tuple[int, ...], int | None]: ...
+def frame_tables(
+    data: Buffer | npt.NDArray[Any], /
+) -> tuple[tuple[int, int], list[int], list[tuple[int, int, int, bytes]]] | None: ...

@@ -2,10 +2,14 @@
 
     verdalix compress IN OUT [--max-error E | --rms-error E | --prd P |
                               --scale S --cutoff C --multiplier M]
-                             [--method W] [--coder K] [--dtype T] [--force]
+                             [--method W] [--coder K] [--axis A]
+                             [--dtype T [--shape N,N...]] [--force]
     verdalix decompress IN OUT [--force]
     verdalix info FILE...
 
+A 1-D float32 or float64 array gives the container compress_signal gives;
+any other array (integer samples, more dimensions) the chunk the storage
+codecs write for it, its lines along --axis each compressed on their own.
 Every failure is one line on stderr naming the file and the problem: exit
 status 1, or 2 for a usage error. Outputs are written to a temporary file
 beside them and renamed into place only when complete.
@@ -25,8 +29,8 @@ from typing import Any, NoReturn, Sequence, TextIO
 import numpy as np
 
 import verdalix
-from verdalix import _codec_config, _native, targets
-from verdalix._cli_files import (Failure, Samples, atomic_output, read_samples,
+from verdalix import _cli_chunks, _codec_config, _native, targets
+from verdalix._cli_files import (STORED_DTYPES, Failure, Samples, atomic_output, read_samples,
                                  refuse_overwrite, write_npy)
 
 _HEADER_BYTES = 52
@@ -36,8 +40,9 @@ _MAIN_EXAMPLES = """\
 examples:
   verdalix compress ecg.npy ecg.vdx --prd 2         # normalised PRD at most 2 %
   verdalix compress trace.f64 trace.vdx --dtype float64 --max-error 0.001
+  verdalix compress probe.npy probe.vdx --axis 0 --max-error 2   # int16 (time, channels)
   verdalix decompress ecg.vdx restored.npy
-  verdalix info ecg.vdx
+  verdalix info probe.vdx
 """
 _COMPRESS_EXAMPLES = """\
 examples:
@@ -45,21 +50,32 @@ examples:
   verdalix compress ecg.npz ecg.vdx --max-error 0.01 --method db4
   verdalix compress trace.f64 trace.vdx --dtype float64 --rms-error 0.001
   verdalix compress ecg.npy ecg9.vdx --method sym4 --scale 9 --cutoff medium --coder arans
+  verdalix compress probe.npy probe.vdx --axis 0 --max-error 2     # (time, channels) int16
+  verdalix compress leads.npy leads.vdx --prd 1                    # (channels, time) float32
+  verdalix compress probe.i16 probe.vdx --dtype int16 --shape=-1,384 --axis 0
+  verdalix compress image.npy image.vdx --axis none                # the C-order flattening
 
-IN is a .npy or .npz file holding one 1-D float32 or float64 array (known by
-its first bytes, whatever its name), or raw little-endian samples with
---dtype. With a target the settings are searched; without one they are the
-ones given (the defaults otherwise). OUT must not exist unless --force is given.
+IN is a .npy or .npz file holding one array (known by its first bytes,
+whatever its name), or raw little-endian samples with --dtype (1-D, or
+--shape). A 1-D float32 or float64 array gives the container compress_signal
+gives; any other array (integers, more dimensions) gives the chunk the
+storage codecs write: each line along --axis compressed on its own behind the
+chunk frame, targets holding on every line (in counts for integers). With a
+target the settings are searched; without one they are the ones given (the
+defaults otherwise). OUT must not exist unless --force is given.
 """
 _DECOMPRESS_EXAMPLES = """\
 examples:
   verdalix decompress ecg.vdx restored.npy      # a .npy file (any case of .npy)
   verdalix decompress ecg.vdx restored.f32      # raw little-endian float32
+  verdalix decompress probe.vdx probe.npy       # a chunk frame: its dtype and shape
+  verdalix decompress probe.vdx probe.i16       # raw: the recorded dtype's bytes
 """
 _INFO_EXAMPLES = """\
 examples:
   verdalix info ecg.vdx
   verdalix info *.vdx        # every file; the status is 1 if any is not a container
+  verdalix info probe.vdx    # a chunk frame: its fields, then a row per line
 """
 
 
@@ -92,6 +108,27 @@ def _scale(text: str) -> int:
     return value
 
 
+def _axis(text: str) -> int | None:
+    if text.lower() == "none":
+        return None
+    try:
+        return int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"takes an integer or none, not {text!r}") from None
+
+
+def _shape(text: str) -> tuple[int, ...]:
+    try:
+        shape = tuple(int(part) for part in text.split(","))
+    except ValueError:
+        raise argparse.ArgumentTypeError(
+            f"takes extents separated by commas (one may be -1), not {text!r}") from None
+    if any(n < -1 for n in shape) or shape.count(-1) > 1 or len(shape) > 32:
+        raise argparse.ArgumentTypeError(
+            f"takes up to 32 extents >= 0, one of them may be -1, not {text!r}")
+    return shape
+
+
 def _subparser(commands: Any, name: str, help: str, epilog: str) -> argparse.ArgumentParser:
     parser: argparse.ArgumentParser = commands.add_parser(
         name, help=help, description=help[0].upper() + help[1:] + ".", epilog=epilog,
@@ -107,8 +144,13 @@ def _parser() -> argparse.ArgumentParser:
     c = _subparser(commands, "compress", "compress samples into a container", _COMPRESS_EXAMPLES)
     c.add_argument("input", type=Path, help=".npy or .npz file, or raw samples with --dtype")
     c.add_argument("output", type=Path, help="the container to write (used exactly as given)")
-    c.add_argument("--dtype", choices=["float32", "float64"],
+    c.add_argument("--dtype", choices=STORED_DTYPES,
                    help="sample type of a raw (little-endian) input; never applied to NumPy files")
+    c.add_argument("--shape", type=_shape, metavar="N,N...",
+                   help="shape of a raw input, C order (one extent may be -1); default 1-D")
+    c.add_argument("--axis", type=_axis, default=-1, metavar="A",
+                   help="the time axis: each line along it is compressed on its own "
+                        "(default -1, the last; none: the C-order flattening)")
     goal = c.add_mutually_exclusive_group()
     goal.add_argument("--max-error", type=_number(), metavar="E",
                       help="every decoded sample within E of the input")
@@ -125,12 +167,15 @@ def _parser() -> argparse.ArgumentParser:
                    help="quantisation multiplier in place of 2^scale (not with a target)")
     c.add_argument("--coder", choices=["auto", "cmodel", "arans", "deflate"])
     c.add_argument("-f", "--force", action="store_true", help="replace an existing OUT")
-    d = _subparser(commands, "decompress", "decode a container to .npy or raw float32",
+    d = _subparser(commands, "decompress", "decode a container or chunk frame to .npy or raw",
                    _DECOMPRESS_EXAMPLES)
     d.add_argument("input", type=Path)
-    d.add_argument("output", type=Path, help="OUT.npy, or any other name for raw float32")
+    d.add_argument("output", type=Path,
+                   help="OUT.npy, or any other name for raw samples (float32 for a container, "
+                        "the recorded dtype for a chunk frame)")
     d.add_argument("-f", "--force", action="store_true", help="replace an existing OUT")
-    i = _subparser(commands, "info", "print every header field of containers", _INFO_EXAMPLES)
+    i = _subparser(commands, "info", "print every header field of containers and chunk frames",
+                   _INFO_EXAMPLES)
     i.add_argument("files", type=Path, nargs="+")
     return parser
 
@@ -232,8 +277,14 @@ def _encoded(samples: Samples, config: dict[str, Any]) -> tuple[bytes, str | Non
 
 def compress(args: argparse.Namespace) -> None:
     config = _settings(args)
-    samples = read_samples(args.input, args.dtype)
+    if args.shape is not None and args.dtype is None:
+        raise _Usage("--shape describes raw input, and needs --dtype")
+    samples = read_samples(args.input, args.dtype, args.shape)
+    axis = None if samples.ndim == 0 else args.axis
+    _cli_chunks.checked_axis(args.input, axis, samples.shape)
     refuse_overwrite(args.output, [args.input], args.force)
+    if samples.ndim != 1 or samples.dtype.kind != "f":
+        return _compress_array(args, samples, axis, config)
     with Progress(f"verdalix: compressing {args.input}", sys.stderr):
         try:
             blob, setting = _encoded(samples, config)
@@ -253,21 +304,42 @@ def compress(args: argparse.Namespace) -> None:
     print(f"settings: {setting}")
 
 
+def _compress_array(args: argparse.Namespace, array: np.ndarray, axis: int | None,
+                    config: dict[str, Any]) -> None:
+    with Progress(f"verdalix: compressing {args.input}", sys.stderr):
+        blob, lines = _cli_chunks.compress_array(args.input, array, axis, config)
+    with atomic_output(args.output) as f:
+        f.write(blob)
+    fitted = any(config.get(k) is not None for k in _codec_config.TARGETS)
+    print(f"{args.input} -> {args.output}: {array.dtype} {array.shape}, {array.size} samples, "
+          f"{len(blob)} bytes, ratio {array.nbytes / len(blob):.2f}")
+    print("\n".join(lines))
+    if fitted:
+        print("settings: fitted per line (verdalix info shows each line's)")
+        return
+    multiplier = config["quant_multiplier"]
+    multiplier = 2.0 ** config["scale"] if multiplier is None else multiplier
+    print(f"settings: {config['method']}, scale {config['scale']}, cutoff {config['cutoff']}, "
+          f"multiplier {_f32(multiplier)}, coder {config['coder'] or 'chosen per line'}")
+
+
 def decompress(args: argparse.Namespace) -> None:
     with open(args.input, "rb") as f:
         blob = f.read()
     refuse_overwrite(args.output, [args.input], args.force)
     with Progress(f"verdalix: decompressing {args.input}", sys.stderr):
         try:
-            samples = _native.decode(blob)
+            framed = _native.describe_chunk(blob)[0]
+            samples = _native.decode_chunk(blob) if framed else _native.decode(blob)
         except ValueError as e:
             raise Failure(f"{args.input}: {e}") from None
     with atomic_output(args.output) as f:
         if args.output.suffix.lower() == ".npy":
             write_npy(f, samples)
         else:
-            f.write(samples.astype("<f4", copy=False).tobytes())
-    print(f"{args.input} -> {args.output}: {samples.size} samples")
+            f.write(samples.astype(samples.dtype.newbyteorder("<"), copy=False).tobytes())
+    what = f"{samples.dtype} {samples.shape}, " if framed else ""
+    print(f"{args.input} -> {args.output}: {what}{samples.size} samples")
 
 
 def info_lines(path: Path, h: dict[str, Any], size: int) -> list[str]:
@@ -302,12 +374,16 @@ def info(args: argparse.Namespace) -> int:
         try:
             with open(path, "rb") as f:
                 data = f.read()
-            header = _native.read_header(data)
+            if _native.describe_chunk(data)[0]:
+                lines = _cli_chunks.frame_info(path, data)
+            else:
+                header = _native.read_header(data)
+                lines = info_lines(path, header, _HEADER_BYTES + int(header["payload_length"]))
         except (OSError, ValueError) as e:
             report(e, path)
             status = 1
             continue
-        print("\n".join(info_lines(path, header, _HEADER_BYTES + int(header["payload_length"]))))
+        print("\n".join(lines))
     return status
 
 

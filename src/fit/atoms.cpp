@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <mutex>
+#include <optional>
 
 namespace vdx::fit {
 namespace {
@@ -46,20 +46,32 @@ Result<std::vector<Atom>, CodecError> atoms_of(const Prepared& p) {
 
 }  // namespace
 
-// Atoms depend only on the wavelet and the level count.
-Result<std::shared_ptr<const std::vector<Atom>>, CodecError> cached_atoms(const Prepared& p) {
-  static std::mutex mutex;
-  static std::map<std::pair<int, int>, std::shared_ptr<const std::vector<Atom>>> cache;
-  const std::pair<int, int> key{static_cast<int>(p.header.method), p.header.levels};
-  {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (auto found = cache.find(key); found != cache.end()) return found->second;
+// Atoms depend only on the wavelet and the level count (at most 8, see
+// choose_levels): each pair's are written once, on first use, and only read
+// after that, like the processor-feature word the filter banks read.
+Result<const std::vector<Atom>*, CodecError> cached_atoms(const Prepared& p) {
+  struct Entry {
+    std::once_flag once;
+    std::vector<Atom> atoms;
+    std::optional<CodecError> error;
+  };
+  static Entry entries[4][kMaxCachedLevels + 1];
+  const size_t method = static_cast<size_t>(p.header.method);
+  const size_t levels = p.header.levels;
+  if (method >= 4 || levels > kMaxCachedLevels) {
+    return fail(CodecError::transform_failed("No atoms for this wavelet and level count"));
   }
-  ASSIGN_OR_RETURN(std::vector<Atom> atoms, atoms_of(p));
-  auto shared = std::make_shared<const std::vector<Atom>>(std::move(atoms));
-  const std::lock_guard<std::mutex> lock(mutex);
-  return cache.emplace(key, std::move(shared)).first->second;
+  Entry& entry = entries[method][levels];
+  std::call_once(entry.once, [&] {
+    auto made = atoms_of(p);
+    if (made.ok()) {
+      entry.atoms = std::move(made).value();
+    } else {
+      entry.error = std::move(made).error();
+    }
+  });
+  if (entry.error) return fail(*entry.error);
+  return &entry.atoms;
 }
-
 
 }  // namespace vdx::fit

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "common/result.hpp"
@@ -25,8 +24,9 @@ struct Atom {
 };
 
 // One atom per band in band layout order, for the prepared signal's wavelet
-// and level count; made once per process and shared read-only by every
-// thread.
-Result<std::shared_ptr<const std::vector<Atom>>, CodecError> cached_atoms(const Prepared& p);
+// and level count; made once per process and read-only after that, shared
+// by every thread.
+inline constexpr size_t kMaxCachedLevels = 8;
+Result<const std::vector<Atom>*, CodecError> cached_atoms(const Prepared& p);
 
 }  // namespace vdx::fit

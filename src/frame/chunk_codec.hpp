@@ -31,7 +31,10 @@ struct ChunkSettings {
   int32_t axis = -1;        // negative counts from the last dimension
 };
 
-// `data` holds product(shape) samples of `type` in C order (any alignment).
+// `data` holds product(shape) samples of `type` in C order (any alignment),
+// at most 32 dimensions. With a target, each line is fitted on its own and the
+// bound holds on its samples outside the kept runs (integers: in counts, after
+// the reader's rounding).
 Result<std::vector<uint8_t>, CodecError> encode_chunk(const void* data, SampleType type,
                                                       std::span<const uint64_t> shape,
                                                       const ChunkSettings& settings);
@@ -49,8 +52,11 @@ struct ChunkDescription {
 // proportion to what the chunk declares.
 Result<ChunkDescription, CodecError> describe_chunk(std::span<const uint8_t> chunk);
 
-// Decodes into `out`, `sample_count` samples of `type` in C order. A chunk
-// declaring another count is refused before anything is decoded.
+// Decodes into `out` (any alignment), `sample_count` samples of `type` in C
+// order. A chunk declaring another count, or holding another type, is
+// refused before anything is decoded; float32 chunks (framed or bare) may be
+// asked for as Float64 and are widened. Integers come back rounded to
+// nearest (halves away from zero) and clipped to their type's range.
 Result<void, CodecError> decode_chunk(std::span<const uint8_t> chunk, SampleType type, void* out,
                                       uint64_t sample_count);
 

@@ -32,6 +32,20 @@ void find_kept_runs(const T* line, uint32_t length, std::vector<FoundRun>& runs,
   std::fill(kept.begin(), kept.end(), uint8_t{0});
   uint32_t start = 0;
   while (start < length) {
+    // Most samples of a recording differ from the next and are finite: such
+    // stretches are skipped eight at a time in a loop without branches
+    // inside, which compilers vectorise (the per-run loop below costs a few
+    // percent of a compression otherwise).
+    while (start + 8 < length) {
+      unsigned special = 0;
+      for (uint32_t k = 0; k < 8; ++k) {
+        special |= static_cast<unsigned>(sample_bits(line[start + k]) ==
+                                         sample_bits(line[start + k + 1])) |
+                   static_cast<unsigned>(needs_keeping(line[start + k]));
+      }
+      if (special != 0) break;
+      start += 8;
+    }
     const auto bits = sample_bits(line[start]);
     uint32_t end = start + 1;
     while (end < length && sample_bits(line[end]) == bits) ++end;

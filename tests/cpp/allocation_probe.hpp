@@ -33,8 +33,8 @@ void* operator new(size_t size) {
   throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return ::operator new(size); }
-// The nothrow forms too: left to the runtime, theirs would be freed by the
-// free() below (a mismatch under AddressSanitizer), and their sizes unseen.
+// The nothrow forms too (the wavelet buffers use them), so every allocation
+// is counted and released by the free() below, never a sanitizer's own new.
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
   try {
     return ::operator new(size);
@@ -42,8 +42,8 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
-  return ::operator new(size, tag);
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
 }
 // Not inlined: seen inside a caller, free() on memory from a new-expression
 // looks to the compiler like a mismatched pair.

@@ -16,7 +16,8 @@ from conftest import raised, run_isolated, signal
 
 def test_config_round_trips_through_json_and_pickle():
     for codec in (Verdalix(), Verdalix(method="db4", scale=9, cutoff="high", coder="arans"),
-                  Verdalix(quant_multiplier=np.float32(300.5), scale=np.int64(8))):
+                  Verdalix(quant_multiplier=np.float32(300.5), scale=np.int64(8)),
+                  Verdalix(axis=None, max_samples=1000), Verdalix(axis=np.int8(0))):
         config = json.loads(json.dumps(codec.get_config()))
         assert config["id"] == "verdalix"
         assert Verdalix.from_config({k: v for k, v in config.items() if k != "id"}) == codec
@@ -24,6 +25,13 @@ def test_config_round_trips_through_json_and_pickle():
         assert pickle.loads(pickle.dumps(codec)) == codec
     assert Verdalix(scale=9) != Verdalix(scale=10)
     assert type(Verdalix(scale=np.int64(8)).scale) is int
+    assert Verdalix().get_config()["axis"] == -1
+    assert Verdalix().get_config()["max_samples"] == 2**26
+    raised(TypeError, Verdalix, axis=1.0, message="axis must be an int or None, not 'float'")
+    raised(ValueError, Verdalix, axis=40,
+           message="axis must be within -32 to 31 (chunks have at most 32 dimensions), but it "
+                   "was 40")
+    raised(ValueError, Verdalix, max_samples=-1, message="max_samples must be >= 0, but it was -1")
 
 
 @pytest.mark.parametrize("kwargs", [
