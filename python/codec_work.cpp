@@ -1,11 +1,9 @@
 #include "python/codec_work.hpp"
 
-#include <memory>
-
 #include "python/errors.hpp"
 #include "src/compressor.hpp"
 #include "src/decompressor.hpp"
-#include "src/float_mode.hpp"
+#include "src/wide_samples.hpp"
 
 namespace vdx::python {
 namespace {
@@ -16,18 +14,8 @@ Result<std::vector<uint8_t>, CodecError> compress_source(const SampleSource& sou
     return compress_samples(std::span(static_cast<const float*>(source.data), source.count),
                             options);
   }
-  // Refusals that need no samples come before the conversion buffer exists.
-  RETURN_IF_ERROR(check_compress_request(source.count, options));
-  // One pass into an exactly sized buffer, left uninitialised until then;
-  // each value rounds to nearest float32 (beyond range: infinity), keeping
-  // subnormal results whatever the caller's floating-point mode.
-  const auto* values = static_cast<const double*>(source.data);
-  std::unique_ptr<float[]> converted = std::make_unique_for_overwrite<float[]>(source.count);
-  {
-    const IeeeFloatScope ieee;
-    for (size_t i = 0; i < source.count; ++i) converted[i] = static_cast<float>(values[i]);
-  }
-  return compress_samples(std::span<const float>(converted.get(), source.count), options);
+  return compress_float64_samples(
+      std::span(static_cast<const double*>(source.data), source.count), options);
 }
 
 }  // namespace

@@ -47,6 +47,9 @@ ctest --test-dir "$SAN_BUILD" --output-on-failure -j2
 #                vector growth in the reference: 17 MiB
 #  chunk         decodes only chunks declaring at most 2^20 samples: the output
 #                (8 MiB of float64) and one line's decoder, as a container's
+#  h5 filter    the dataset's chunk (at most 2^20 samples of 8 bytes), the
+#                container's samples decoded (as above) and once more for
+#                the comparison: 72 MiB
 #  header, round trip: small.
 # A decoder that trusted a declared size (a header's 2^31 samples, a stream's
 # 2^28 pairs) would allocate far more and be stopped as a finding.
@@ -59,6 +62,7 @@ fuzz_limits() {
     fuzz_parse_header)         echo "1024 16" ;;
     fuzz_round_trip)           echo "16384 32" ;;
     fuzz_decode_chunk)         echo "8192 96" ;;
+    fuzz_h5_filter_decode)     echo "8192 72" ;;
     *) echo "4096 64" ;;
   esac
 }
@@ -99,7 +103,7 @@ PY=$(project_venv "$PY")
 "$PY" -c 'import pytest, numpy' 2>/dev/null || install_verdalix "$PY" test
 cmake -S . -B "$PY_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVERDALIX_PYTHON=ON -DVERDALIX_TESTS=OFF -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build "$PY_BUILD" -j2 --target verdalix
+cmake --build "$PY_BUILD" -j2 --target verdalix h5verdalix
 # The package as installed: the extension as its __init__ (copied, so the
 # path memcheck reports is the one imported), the Python parts beside it.
 SITE=$ROOT/$PY_BUILD/site
@@ -108,6 +112,8 @@ cp -r "$ROOT"/python/verdalix/. "$SITE/verdalix/"
 MODULE=$(ls "$ROOT/$PY_BUILD"/python/__init__*.so)
 cp "$MODULE" "$SITE/verdalix/"
 MODULE=$SITE/verdalix/$(basename "$MODULE")
+mkdir -p "$SITE/verdalix/hdf5_plugin"
+cp "$ROOT/$PY_BUILD/hdf5/libh5verdalix.so" "$SITE/verdalix/hdf5_plugin/"
 export PYTHONPATH=$SITE
 "$PY" -c 'import sys, verdalix; assert verdalix.__file__ == sys.argv[1], verdalix.__file__' "$MODULE"
 

@@ -10,9 +10,13 @@
 section() { printf '\n=== %s (%s) ===\n' "$*" "$(date +%T)"; }
 
 # Debian packages, one list per purpose. The main job needs only a C++20
-# compiler, CMake/Ninja and zlib's headers; the tests add their tools on top.
+# compiler, CMake/Ninja and zlib's headers; the tests add their tools on top
+# (pkg-config builds the C example against an installed tree; HDF5's headers
+# check the filter's own declarations of its ABI, and h5dump reads a file
+# through the plugin: the filter itself needs neither).
 BUILD_SYSTEM_PACKAGES=(g++ zlib1g-dev ninja-build cmake)
-TEST_SYSTEM_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind)
+TEST_SYSTEM_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
+                      pkg-config libhdf5-dev hdf5-tools)
 
 # ensure_system_packages PKG...: installs those that are missing.
 ensure_system_packages() {

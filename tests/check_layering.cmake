@@ -1,8 +1,10 @@
 # Fails when a lower layer includes a header of a higher one: common/ may
-# include nothing of ours, wavelet/ only common/. Run by CTest as
+# include nothing of ours, wavelet/ only common/, src/ neither the C library
+# (capi/) nor the HDF5 filter (hdf5/) nor python/, capi/ not hdf5/. Run by CTest as
 # cmake -DROOT=<source dir> -P check_layering.cmake.
 set(violations "")
-foreach(pair "common:(src|wavelet|python)/" "wavelet:(src|python)/")
+foreach(pair "common:(src|wavelet|python|capi|hdf5)/" "wavelet:(src|python|capi|hdf5)/"
+             "src:(python|capi|hdf5)/" "capi:(python|hdf5)/" "hdf5:python/")
   string(REPLACE ":" ";" parts "${pair}")
   list(GET parts 0 layer)
   list(GET parts 1 forbidden)

@@ -19,6 +19,7 @@
 #include "src/deflate.hpp"
 #include "src/frame/chunk_codec.hpp"
 #include "tests/fuzz/band_lengths_input.hpp"
+#include "tests/fuzz/h5_filter_input.hpp"
 #include "tests/fuzz/round_trip_input.hpp"
 #include "wavelet/dwt.hpp"
 
@@ -88,6 +89,11 @@ void add_containers(CorpusWriter& out) {
           if (!made.ok()) continue;
           const Bytes& container = *made;
           out.add("fuzz_decompress_container", container);
+          // As a chunk of one line, and of one row of a 2-D dataset.
+          const unsigned line[] = {static_cast<unsigned>(n)};
+          const unsigned row[] = {1, static_cast<unsigned>(n)};
+          out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(seed % 2, line, container));
+          out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(0, row, container));
           out.add("fuzz_parse_header", std::span(container).first(kHeaderSize));
           const std::span<const uint8_t> payload = std::span(container).subspan(kHeaderSize);
           if (coder == EntropyCoder::Cmodel) {
@@ -202,7 +208,11 @@ void add_chunks(CorpusWriter& out) {
       settings.options.coder = t % 3 == 0 ? EntropyCoder::Deflate : EntropyCoder::Cmodel;
       const uint64_t shape[2] = {axis == 0 ? 150u : 4u, axis == 0 ? 4u : 150u};
       auto frame = encode_chunk(chunk.data(), type, shape, settings);
-      if (frame.ok()) out.add("fuzz_decode_chunk", *frame);
+      if (!frame.ok()) continue;
+      out.add("fuzz_decode_chunk", *frame);
+      // As HDF5 hands it to the filter, with the dataset's chunk shape.
+      const unsigned dims[2] = {static_cast<unsigned>(shape[0]), static_cast<unsigned>(shape[1])};
+      out.add("fuzz_h5_filter_decode", fuzz::format_h5_filter_input(t, dims, *frame));
     }
   }
   ChunkSettings one_line;

@@ -20,7 +20,7 @@ def _has(module):
 
 
 INSTALLED = {"has_zarr": _has("zarr") and _has("numcodecs"), "has_pywt": _has("pywt"),
-             "has_dask": _has("dask") and _has("distributed")}
+             "has_dask": _has("dask") and _has("distributed"), "has_h5py": _has("h5py")}
 
 
 def run_page(page, extras):

@@ -110,6 +110,11 @@ def test_type_checkers_see_the_stubs(tmp_path):
         errors: list[float] = [fit.max_error, fit.rms_error, fit.prd, fit.quant_multiplier]
         blob: bytes = compress_within(x, max_error=0.5, coder="deflate")
         status: int = cli.main(["info", "a.vdx"])
+
+        import verdalix.h5
+        filter_id: int = verdalix.h5.FILTER_ID
+        plugin_path: str = verdalix.h5.PLUGIN_PATH
+        values: tuple[int, ...] = verdalix.h5.Verdalix(max_error=0.1).filter_options
         """)
     assert status == 0, stdout + stderr
     # And real mistakes are caught, so the stubs were read rather than skipped.
