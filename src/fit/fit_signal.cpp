@@ -95,9 +95,10 @@ Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float mu
                              std::vector<int16_t>(values.begin(), values.end()), p.lengths32);
 }
 
-Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
-                                      uint16_t threshold) {
-  Trial t;
+namespace {
+
+// The compressor's quantisation of every band, into t.values.
+void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Trial& t) {
   t.multiplier = cap_multiplier(multiplier, p.smallest, p.largest);
   t.threshold = threshold;
   CutoffLevel cutoff;
@@ -114,6 +115,49 @@ Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, f
     }
     offset += p.lengths[band];
   }
+}
+
+}  // namespace
+
+double modelled_energy(const Prepared& p, std::span<const double> gains, float multiplier,
+                       std::span<const int16_t> values) {
+  const double inverse = 1.0 / double{multiplier};
+  double energy = 0.0;
+  size_t offset = 0;
+  for (size_t band = 0; band < p.lengths.size(); ++band) {
+    double band_energy = 0.0;
+    for (size_t i = offset; i < offset + p.lengths[band]; ++i) {
+      const double d = double{p.coefficients[i]} - values[i] * inverse;
+      band_energy += d * d;
+    }
+    energy += gains[band] * band_energy;
+    offset += p.lengths[band];
+  }
+  return energy;
+}
+
+Trial modelled_trial(const Prepared& p, const Bounds& bounds, std::span<const double> gains,
+                     float multiplier, uint16_t threshold) {
+  Trial t;
+  quantize_trial(p, multiplier, threshold, t);
+  const double n = static_cast<double>(p.header.sample_count);
+  const double width = p.width();
+  const double squares = width * width * modelled_energy(p, gains, t.multiplier, t.values) *
+                         (static_cast<double>(bounds.counted) / n);
+  t.errors.max_error = INFINITY;
+  t.errors.rms_error = bounds.counted ? std::sqrt(squares / static_cast<double>(bounds.counted))
+                                      : 0.0;
+  t.errors.prd = squares == 0.0 ? 0.0
+                 : bounds.spread > 0.0 ? 100.0 * std::sqrt(squares / bounds.spread)
+                                       : INFINITY;
+  t.bits = estimate_bits(t.values, p.lengths);
+  return t;
+}
+
+Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
+                                      uint16_t threshold) {
+  Trial t;
+  quantize_trial(p, multiplier, threshold, t);
   ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, t.multiplier, t.scale, t.values));
   t.errors = measure(bounds, decoded);
   t.bits = estimate_bits(t.values, p.lengths);

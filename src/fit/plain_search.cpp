@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+
+#include "src/fit/atoms.hpp"
 
 namespace vdx::fit {
 namespace {
@@ -38,10 +41,28 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
   double passing = INFINITY;   // smallest multiplier seen passing
   bool tried_top = false;
   float m = std::clamp(guess, std::min(kCoarsest, top), top);
+  // The L2 measures are searched on the modelled energy, without decodes
+  // (the proof measures the container found, and corrects it when the
+  // model was wrong); the finest multiplier, named in refusals, is always
+  // measured.
+  std::vector<double> gains;
+  if (kind != TargetKind::MaxError) {
+    ASSIGN_OR_RETURN(const std::vector<Atom>* atoms, cached_atoms(p));
+    for (const Atom& a : *atoms) {
+      double g = 0.0;
+      for (float v : a.values) g += double{v} * double{v};
+      gains.push_back(g);
+    }
+  }
   for (int trial = 0; trial < max_trials; ++trial) {
     const bool last = trial + 1 == max_trials;
     if (last && !out.best) m = top;  // what this setting reaches at best
-    ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, m, threshold));
+    Trial t;
+    if (!gains.empty() && m < top) {
+      t = modelled_trial(p, bounds, gains, m, threshold);
+    } else {
+      ASSIGN_OR_RETURN(t, plain_trial(p, bounds, m, threshold));
+    }
     const double e = t.errors.of(kind);
     if (t.multiplier >= top) tried_top = true, out.finest = e;
     const bool passes = e <= goal;
