@@ -95,9 +95,6 @@ Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float mu
                              std::vector<int16_t>(values.begin(), values.end()), p.lengths32);
 }
 
-namespace {
-
-// The compressor's quantisation of every band, into t.values.
 void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Trial& t) {
   t.multiplier = cap_multiplier(multiplier, p.smallest, p.largest);
   t.threshold = threshold;
@@ -116,8 +113,6 @@ void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Tri
     offset += p.lengths[band];
   }
 }
-
-}  // namespace
 
 double modelled_energy(const Prepared& p, std::span<const double> gains, float multiplier,
                        std::span<const int16_t> values) {

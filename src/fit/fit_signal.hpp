@@ -73,6 +73,11 @@ Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float mu
 Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
                                       uint16_t threshold);
 
+// The compressor's quantisation at `multiplier` (capped as it caps a
+// caller's) with a cutoff threshold, into t's multiplier, threshold, scale
+// and values; nothing decoded or measured.
+void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Trial& t);
+
 // The quantisation error's energy seen through the synthesis, in
 // normalised units: the sum over bands of the band's gain (its atom's
 // squared norm) times the squared differences between the coefficients and
