@@ -157,13 +157,17 @@ Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
   const size_t owner = c.owner[leader];
   double smallest = c.best[leader].bits;
   float start = c.best[leader].multiplier;
+  // Each rising threshold needs a finer multiplier for the same error, by
+  // about the factor the last step needed.
+  float growth = 1.2f;
   int worse = 0;
   for (uint16_t threshold : cutoff_thresholds().subspan(1)) {
     ASSIGN_OR_RETURN(SearchOutcome found,
                      search_multiplier(c.prepared[owner], r.bounds, r.kind, r.goal, threshold,
-                                       start * 1.2f, kSearchTrials / 2));
+                                       start * growth, kSearchTrials / 2));
     const bool better = found.best && found.best->bits < smallest;
     if (found.best) {
+      growth = std::clamp(found.best->multiplier / start, 1.0f, 2.0f);
       start = found.best->multiplier;
       if (better) smallest = found.best->bits;
       c.best.push_back(std::move(*found.best));

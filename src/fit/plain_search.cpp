@@ -38,6 +38,7 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
   SearchOutcome out;
   const float top = p.finest_multiplier();
   double failing = 0.0;        // largest multiplier seen failing
+  double last_m = 0.0, last_e = 0.0;  // the previous trial
   double passing = INFINITY;   // smallest multiplier seen passing
   bool tried_top = false;
   float m = std::clamp(guess, std::min(kCoarsest, top), top);
@@ -64,6 +65,7 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
       ASSIGN_OR_RETURN(t, plain_trial(p, bounds, m, threshold));
     }
     const double e = t.errors.of(kind);
+    const float t_multiplier = t.multiplier;
     if (t.multiplier >= top) tried_top = true, out.finest = e;
     const bool passes = e <= goal;
     if (passes) {
@@ -76,10 +78,17 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
       if (tried_top) break;  // nothing finer exists
     }
     if (passing < INFINITY && failing > 0.0 && passing / failing < 1.0 + kClose / 4) break;
-    // Error ~ 1/multiplier: aim a little inside the goal, further when the
-    // last trial failed (another failure costs a whole trial more).
+    // Error ~ multiplier^-k, k = 1 for fine quantisation and less where
+    // many coefficients round to zero: k from the last two trials. Aim a
+    // little inside the goal, further when the last trial failed (another
+    // failure costs a whole trial more).
     const double aim = goal * (1.0 - (passes ? kClose / 2 : kClose));
-    double next = e > 0.0 ? m * (e / aim) : m / 4.0;
+    double k = 1.0;
+    if (last_e > 0.0 && e > 0.0 && last_m != double{t_multiplier}) {
+      k = std::clamp(std::log(last_e / e) / std::log(double{t_multiplier} / last_m), 0.25, 2.0);
+    }
+    last_m = t_multiplier, last_e = e;
+    double next = e > 0.0 ? m * std::pow(e / aim, 1.0 / k) : m / 4.0;
     if (!(next > failing && next < passing)) {
       next = failing > 0.0 && passing < INFINITY ? std::sqrt(failing * passing)
              : passing == INFINITY               ? failing * 2.0
