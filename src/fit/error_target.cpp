@@ -140,12 +140,15 @@ struct Candidates {
 // thresholds of the best one until two in a row estimate larger.
 Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
   float guess = first_guess(c.prepared[0], r.bounds, r.kind, r.goal);
+  double to_beat = INFINITY;
   for (size_t i = 0; i < c.prepared.size(); ++i) {
-    ASSIGN_OR_RETURN(SearchOutcome found, search_multiplier(c.prepared[i], r.bounds, r.kind,
-                                                            r.goal, 0, guess, kSearchTrials));
+    ASSIGN_OR_RETURN(SearchOutcome found,
+                     search_multiplier(c.prepared[i], r.bounds, r.kind, r.goal, 0, guess,
+                                       kSearchTrials, to_beat));
     c.finest = std::min(c.finest, found.finest);
     if (!found.best) continue;
     guess = found.best->multiplier;
+    to_beat = std::min(to_beat, found.best->bits);
     c.best.push_back(std::move(*found.best));
     c.owner.push_back(i);
   }
@@ -164,7 +167,7 @@ Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
   for (uint16_t threshold : cutoff_thresholds().subspan(1)) {
     ASSIGN_OR_RETURN(SearchOutcome found,
                      search_multiplier(c.prepared[owner], r.bounds, r.kind, r.goal, threshold,
-                                       start * growth, kSearchTrials / 2));
+                                       start * growth, kSearchTrials / 2, smallest));
     const bool better = found.best && found.best->bits < smallest;
     if (found.best) {
       growth = std::clamp(found.best->multiplier / start, 1.0f, 2.0f);

@@ -34,7 +34,7 @@ float first_guess(const Prepared& p, const Bounds& bounds, TargetKind kind, doub
 Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
                                                     TargetKind kind, double goal,
                                                     uint16_t threshold, float guess,
-                                                    int max_trials) {
+                                                    int max_trials, double to_beat) {
   SearchOutcome out;
   const float top = p.finest_multiplier();
   double failing = 0.0;        // largest multiplier seen failing
@@ -76,6 +76,7 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
     } else {
       failing = std::max(failing, double{t.multiplier});
       if (tried_top) break;  // nothing finer exists
+      if (t.bits > to_beat) return out;  // out.finest stays unmeasured: another setting met it
     }
     if (passing < INFINITY && failing > 0.0 && passing / failing < 1.0 + kClose / 4) break;
     // Error ~ multiplier^-k, k = 1 for fine quantisation and less where
