@@ -441,6 +441,27 @@ std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, do
 
 }  // namespace
 
+// Probe length: enough samples for every band of the deepest level count
+// to hold a few dozen coefficients; shorter signals than four probes are
+// ranked whole by the quantiser itself.
+constexpr size_t kProbe = size_t{1} << 13;
+
+Result<std::vector<WaveletMethod>, CodecError> rank_for_max_error(
+    std::span<const float> samples, std::span<const WaveletMethod> methods, double bound) {
+  if (samples.size() < 4 * kProbe) return std::vector<WaveletMethod>();
+  const auto probe = samples.subspan(samples.size() / 2 - kProbe / 2, kProbe);
+  std::vector<Prepared> prepared;
+  for (WaveletMethod method : methods) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(probe, method));
+    prepared.push_back(std::move(p));
+  }
+  std::vector<WaveletMethod> ranked;
+  for (size_t index : likely_smallest_first(prepared, bound)) ranked.push_back(methods[index]);
+  return ranked;
+}
+
+size_t wavelets_tried_for_max_error() { return kWaveletsTried; }
+
 Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Bounds& bounds, double bound, std::span<const Prepared> prepared) {
   if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {

@@ -212,16 +212,27 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   const Request r{bounds, target.kind, target.value,
                   target.value * trial_slack_for_tests().load(), target.coder};
   Candidates c;
-  const std::vector<WaveletMethod> methods = methods_of(target);
-  for (WaveletMethod method : methods) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(samples, method));
+  std::vector<WaveletMethod> methods = methods_of(target);
+  const bool representable =
+      r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
+  // The bound-aware quantiser tries the leading wavelets only: the others
+  // are decomposed when it does not settle.
+  size_t first_prepared = methods.size();
+  if (representable && r.kind == TargetKind::MaxError && r.goal > 0.0 && methods.size() > 1) {
+    ASSIGN_OR_RETURN(std::vector<WaveletMethod> ranked,
+                     rank_for_max_error(samples, methods, r.goal));
+    if (!ranked.empty()) {
+      methods = std::move(ranked);
+      first_prepared = std::min(methods.size(), wavelets_tried_for_max_error());
+    }
+  }
+  for (size_t i = 0; i < first_prepared; ++i) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
     c.prepared.push_back(std::move(p));
   }
   ASSIGN_OR_RETURN(auto mean_only, try_mean_only(r, c.prepared[0]));
   if (mean_only) return std::move(*mean_only);
 
-  const bool representable =
-      r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
   if (representable && r.kind == TargetKind::MaxError) {
     ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
     if (bound_aware) {
@@ -230,6 +241,10 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
                                            bound_aware->values, false, 0));
       if (fitted) return std::move(*fitted);
     }
+  }
+  for (size_t i = first_prepared; i < methods.size(); ++i) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
+    c.prepared.push_back(std::move(p));
   }
   RETURN_IF_ERROR(plain_candidates(r, c));
   if (representable) {
