@@ -40,6 +40,11 @@ Result<std::vector<Atom>, CodecError> atoms_of(const Prepared& p) {
     a.offset = static_cast<int64_t>(first) - static_cast<int64_t>(middle) * a.step;
     a.values.assign(y.begin() + first, y.begin() + last + 1);
     for (float v : a.values) a.peak = std::max(a.peak, std::abs(v));
+    a.by_magnitude.resize(a.values.size());
+    for (size_t t = 0; t < a.values.size(); ++t) a.by_magnitude[t] = static_cast<uint32_t>(t);
+    std::stable_sort(a.by_magnitude.begin(), a.by_magnitude.end(), [&](uint32_t x, uint32_t y) {
+      return std::abs(a.values[x]) > std::abs(a.values[y]);
+    });
   }
   return atoms;
 }

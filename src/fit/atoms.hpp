@@ -21,6 +21,9 @@ struct Atom {
   int64_t step = 1;
   std::vector<float> values;
   float peak = 0.0f;  // the largest |value|
+  // Indices into values, largest |value| first: a move that pushes some
+  // sample out of its box most likely does so where the atom is largest.
+  std::vector<uint32_t> by_magnitude;
 };
 
 // One atom per band in band layout order, for the prepared signal's wavelet

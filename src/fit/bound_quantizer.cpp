@@ -1,6 +1,7 @@
 #include "src/fit/bound_quantizer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -25,6 +26,12 @@ std::vector<size_t> band_starts(const Prepared& p) {
 // many samples start outside, the next is aimed from the decoded errors,
 // and the first that settles is kept.
 constexpr double kFirstCoarseness = 0.7;
+// cdf53's repairs stalled at 0.7 and 0.9 on most bench signals and settled
+// at 1.0-1.5 times range / bound, so it starts there.
+constexpr double kFirstCoarsenessCdf53 = 1.0;
+double first_coarseness(const Prepared& p) {
+  return p.header.method == WaveletMethod::Cdf53 ? kFirstCoarsenessCdf53 : kFirstCoarseness;
+}
 constexpr int kCoarsenessTries = 3;
 // Wavelets tried, in the order of their estimates, and the step after a
 // repair stalled.
@@ -50,6 +57,34 @@ constexpr int kSweepPasses = 2;
 // Exact decodes that undo the sweep's moves around a miss.
 constexpr int kUndoRounds = 3;
 
+// Each bounded sample's box [x - B, x + B] and the inner box the model's
+// moves aim for; unbounded samples get infinite ones. The same for every
+// wavelet and multiplier tried.
+struct Boxes {
+  std::vector<double> lo, hi, inner_lo, inner_hi;
+
+  Boxes(const Bounds& bounds, double bound, float width) {
+    const size_t n = bounds.reference.size();
+    lo.resize(n), hi.resize(n), inner_lo.resize(n), inner_hi.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      const double r = bounds.reference[i];
+      if (r != r) {
+        lo[i] = inner_lo[i] = -INFINITY, hi[i] = inner_hi[i] = INFINITY;
+        continue;
+      }
+      lo[i] = r - bound, hi[i] = r + bound;
+      // The model adds atoms in double; the decoder rounds every step to
+      // float32. One float32 spacing at the sample and a relative 2^-20 of
+      // the range keep the model's moves clear of that drift.
+      const float f = static_cast<float>(std::abs(r));
+      const float next = f < INFINITY ? std::bit_cast<float>(std::bit_cast<uint32_t>(f) + 1) : f;
+      const double ulp = double{next} - double{f};
+      const double margin = std::min(ulp + double{width} * 0x1p-20, bound / 4);
+      inner_lo[i] = lo[i] + margin, inner_hi[i] = hi[i] - margin;
+    }
+  }
+};
+
 class BoundModel {
  public:
   struct Candidate {
@@ -59,31 +94,20 @@ class BoundModel {
     double change;  // in the window's total violation
   };
 
-  BoundModel(const Prepared& p, const Bounds& bounds, double bound,
-             const std::vector<Atom>& atoms, float multiplier)
+  BoundModel(const Prepared& p, const Boxes& boxes, const std::vector<Atom>& atoms,
+             float multiplier)
       : p_(p), atoms_(atoms), starts_(band_starts(p)),
-        gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count) {
-    lo_.resize(n_), hi_.resize(n_), inner_lo_.resize(n_), inner_hi_.resize(n_);
-    for (size_t i = 0; i < n_; ++i) {
-      const double r = bounds.reference[i];
-      if (r != r) {
-        lo_[i] = inner_lo_[i] = -INFINITY, hi_[i] = inner_hi_[i] = INFINITY;
-        continue;
-      }
-      lo_[i] = r - bound, hi_[i] = r + bound;
-      // The model adds atoms in double; the decoder rounds every step to
-      // float32. One float32 spacing at the sample and a relative 2^-20 of
-      // the range keep the model's moves clear of that drift.
-      const float f = static_cast<float>(std::abs(r));
-      const double ulp = double{std::nextafter(f, INFINITY)} - double{f};
-      const double margin = std::min(ulp + double{p.width()} * 0x1p-20, bound / 4);
-      inner_lo_[i] = lo_[i] + margin, inner_hi_[i] = hi_[i] - margin;
-    }
-  }
+        gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count),
+        lo_(boxes.lo), hi_(boxes.hi), inner_lo_(boxes.inner_lo), inner_hi_(boxes.inner_hi) {}
 
   // Loads an exact decode; returns the samples outside their box, worst first.
   std::vector<size_t> load(std::span<const float> decoded) {
     y_.assign(decoded.begin(), decoded.begin() + n_);
+    return outside();
+  }
+
+  // The samples outside their box in the model, worst first.
+  std::vector<size_t> outside() const {
     std::vector<std::pair<double, size_t>> outside;
     for (size_t i = 0; i < n_; ++i) {
       const double excess = std::max(lo_[i] - y_[i], y_[i] - hi_[i]);
@@ -286,7 +310,7 @@ class BoundModel {
     // interior one (borders are mirrored or wrapped): nothing is swept there.
     if (start < len || start + 2 * len > static_cast<int64_t>(n_)) return false;
     const double scale = delta * gain_;
-    for (int64_t t = 0; t < len; ++t) {
+    for (uint32_t t : a.by_magnitude) {
       const size_t s = static_cast<size_t>(start + t);
       const double moved = y_[s] + scale * a.values[t];
       if (!(moved >= inner_lo_[s] && moved <= inner_hi_[s])) return false;
@@ -313,7 +337,11 @@ class BoundModel {
   std::vector<size_t> starts_;
   double gain_;  // signal units per step of a unit atom value
   size_t n_;
-  std::vector<double> lo_, hi_, inner_lo_, inner_hi_, y_;
+  const std::vector<double>& lo_;
+  const std::vector<double>& hi_;
+  const std::vector<double>& inner_lo_;
+  const std::vector<double>& inner_hi_;
+  std::vector<double> y_;
 };
 
 struct Attempt {
@@ -322,13 +350,21 @@ struct Attempt {
   uint8_t scale = 6;
 };
 
-// Decodes exactly and repairs until nothing is outside, or the rounds end.
+// Repairs until nothing is outside, or the rounds end: the first round
+// from an exact decode, the others on the model (the exact decode after
+// the sweep catches what the model got wrong).
 Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Attempt& a,
                                        size_t bounded, double bound, double* too_coarse) {
   size_t previous = 0;
   for (int round = 0; round < kRepairRounds; ++round) {
-    ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, a.multiplier, a.scale, a.values));
-    const std::vector<size_t> outside = model.load(decoded);
+    std::vector<size_t> outside;
+    if (round == 0) {
+      ASSIGN_OR_RETURN(std::vector<float> decoded,
+                       decode_values(p, a.multiplier, a.scale, a.values));
+      outside = model.load(decoded);
+    } else {
+      outside = model.outside();
+    }
     if (outside.empty()) return true;
     if (round == 0 && outside.size() > kMostOutside * static_cast<double>(bounded)) {
       *too_coarse = model.error_quantile(kMostOutside / 2, bound);
@@ -342,35 +378,39 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
     for (size_t i : outside) moved |= model.repair(a.values, i);
     if (!moved) return false;
   }
-  return false;
+  return model.outside().empty();
 }
 
-// Sweeps, then decodes exactly and undoes the sweep around any miss (the
-// model's float drift, or a border where the interior atom is off).
+// Sweeps, then decodes exactly; around any miss (the model's float drift,
+// or a border where the interior atom is off) the sweep is undone and the
+// sample repaired, until an exact decode has none.
 Result<bool, CodecError> sweep_and_check(const Prepared& p, BoundModel& model, Attempt& a) {
   for (int pass = 0; pass < kSweepPasses; ++pass) model.sweep(a.values);
   for (int round = 0; round < kUndoRounds; ++round) {
     ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, a.multiplier, a.scale, a.values));
     const std::vector<size_t> outside = model.load(decoded);
     if (outside.empty()) return true;
-    if (!model.undo_around(a.values, outside)) return false;
+    bool moved = model.undo_around(a.values, outside);
+    for (size_t i : model.outside()) moved |= model.repair(a.values, i);
+    if (!moved) return false;
   }
   return false;
 }
 
 // `too_coarse` is set to the ratio the multiplier falls short by when too
 // many samples start outside (and left 0 otherwise).
-Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Bounds& bounds,
-                                                   double bound,
+Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxes& boxes,
+                                                   size_t bounded, double bound,
                                                    const std::vector<Atom>& atoms,
                                                    double coarseness, double* too_coarse) {
   const double wanted = coarseness * double{p.width()} / bound;
   const float top = p.finest_multiplier();
   if (!(wanted > 0.0) || wanted > double{top}) return std::optional<Attempt>();
-  ASSIGN_OR_RETURN(Trial start, plain_trial(p, bounds, static_cast<float>(wanted), 0));
+  Trial start;
+  quantize_trial(p, static_cast<float>(wanted), 0, start);
   Attempt a{std::move(start.values), start.multiplier, start.scale};
-  BoundModel model(p, bounds, bound, atoms, a.multiplier);
-  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounds.counted, bound, too_coarse));
+  BoundModel model(p, boxes, atoms, a.multiplier);
+  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, too_coarse));
   if (!inside) return std::optional<Attempt>();
   ASSIGN_OR_RETURN(inside, sweep_and_check(p, model, a));
   if (!inside) return std::optional<Attempt>();
@@ -386,7 +426,7 @@ std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, do
   std::vector<int16_t> values;
   for (size_t index = 0; index < prepared.size(); ++index) {
     const Prepared& p = prepared[index];
-    const double wanted = kFirstCoarseness * double{p.width()} / bound;
+    const double wanted = first_coarseness(p) * double{p.width()} / bound;
     const float m = cap_multiplier(static_cast<float>(std::min(wanted, 0x1p22)), p.smallest,
                                    p.largest);
     values.resize(p.coefficients.size());
@@ -401,6 +441,27 @@ std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, do
 
 }  // namespace
 
+// Probe length: enough samples for every band of the deepest level count
+// to hold a few dozen coefficients; shorter signals than four probes are
+// ranked whole by the quantiser itself.
+constexpr size_t kProbe = size_t{1} << 13;
+
+Result<std::vector<WaveletMethod>, CodecError> rank_for_max_error(
+    std::span<const float> samples, std::span<const WaveletMethod> methods, double bound) {
+  if (samples.size() < 4 * kProbe) return std::vector<WaveletMethod>();
+  const auto probe = samples.subspan(samples.size() / 2 - kProbe / 2, kProbe);
+  std::vector<Prepared> prepared;
+  for (WaveletMethod method : methods) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(probe, method));
+    prepared.push_back(std::move(p));
+  }
+  std::vector<WaveletMethod> ranked;
+  for (size_t index : likely_smallest_first(prepared, bound)) ranked.push_back(methods[index]);
+  return ranked;
+}
+
+size_t wavelets_tried_for_max_error() { return kWaveletsTried; }
+
 Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Bounds& bounds, double bound, std::span<const Prepared> prepared) {
   if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {
@@ -408,15 +469,16 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
   }
   std::optional<BoundAwareFit> best;
   const std::vector<size_t> order = likely_smallest_first(prepared, bound);
+  const Boxes boxes(bounds, bound, prepared[0].width());
   for (size_t rank = 0; rank < std::min(order.size(), kWaveletsTried); ++rank) {
     const size_t index = order[rank];
     const Prepared& p = prepared[index];
     ASSIGN_OR_RETURN(auto atoms, cached_atoms(p));
-    double coarseness = kFirstCoarseness;
+    double coarseness = first_coarseness(p);
     for (int tries = 0; tries < kCoarsenessTries; ++tries) {
       double too_coarse = 0.0;
       ASSIGN_OR_RETURN(std::optional<Attempt> a,
-                       attempt(p, bounds, bound, *atoms, coarseness, &too_coarse));
+                       attempt(p, boxes, bounds.counted, bound, *atoms, coarseness, &too_coarse));
       if (a) {
         const double bits = estimate_bits(a->values, p.lengths);
         if (!best || bits < best->bits) {

@@ -27,4 +27,14 @@ struct BoundAwareFit {
 Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Bounds& bounds, double bound, std::span<const Prepared> prepared);
 
+// The wavelets in the order the bound-aware quantiser should try them, from
+// the estimated size of their plain rounding at the first coarse
+// multiplier. Long signals are ranked on a probe from their middle, so only
+// the wavelets tried need decomposing in full; empty for short signals,
+// which fit_max_error_bound_aware ranks whole.
+Result<std::vector<WaveletMethod>, CodecError> rank_for_max_error(
+    std::span<const float> samples, std::span<const WaveletMethod> methods, double bound);
+// How many of them it tries at most.
+size_t wavelets_tried_for_max_error();
+
 }  // namespace vdx::fit

@@ -140,12 +140,15 @@ struct Candidates {
 // thresholds of the best one until two in a row estimate larger.
 Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
   float guess = first_guess(c.prepared[0], r.bounds, r.kind, r.goal);
+  double to_beat = INFINITY;
   for (size_t i = 0; i < c.prepared.size(); ++i) {
-    ASSIGN_OR_RETURN(SearchOutcome found, search_multiplier(c.prepared[i], r.bounds, r.kind,
-                                                            r.goal, 0, guess, kSearchTrials));
+    ASSIGN_OR_RETURN(SearchOutcome found,
+                     search_multiplier(c.prepared[i], r.bounds, r.kind, r.goal, 0, guess,
+                                       kSearchTrials, to_beat));
     c.finest = std::min(c.finest, found.finest);
     if (!found.best) continue;
     guess = found.best->multiplier;
+    to_beat = std::min(to_beat, found.best->bits);
     c.best.push_back(std::move(*found.best));
     c.owner.push_back(i);
   }
@@ -157,13 +160,17 @@ Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
   const size_t owner = c.owner[leader];
   double smallest = c.best[leader].bits;
   float start = c.best[leader].multiplier;
+  // Each rising threshold needs a finer multiplier for the same error, by
+  // about the factor the last step needed.
+  float growth = 1.2f;
   int worse = 0;
   for (uint16_t threshold : cutoff_thresholds().subspan(1)) {
     ASSIGN_OR_RETURN(SearchOutcome found,
                      search_multiplier(c.prepared[owner], r.bounds, r.kind, r.goal, threshold,
-                                       start * 1.2f, kSearchTrials / 2));
+                                       start * growth, kSearchTrials / 2, smallest));
     const bool better = found.best && found.best->bits < smallest;
     if (found.best) {
+      growth = std::clamp(found.best->multiplier / start, 1.0f, 2.0f);
       start = found.best->multiplier;
       if (better) smallest = found.best->bits;
       c.best.push_back(std::move(*found.best));
@@ -205,16 +212,27 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   const Request r{bounds, target.kind, target.value,
                   target.value * trial_slack_for_tests().load(), target.coder};
   Candidates c;
-  const std::vector<WaveletMethod> methods = methods_of(target);
-  for (WaveletMethod method : methods) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(samples, method));
+  std::vector<WaveletMethod> methods = methods_of(target);
+  const bool representable =
+      r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
+  // The bound-aware quantiser tries the leading wavelets only: the others
+  // are decomposed when it does not settle.
+  size_t first_prepared = methods.size();
+  if (representable && r.kind == TargetKind::MaxError && r.goal > 0.0 && methods.size() > 1) {
+    ASSIGN_OR_RETURN(std::vector<WaveletMethod> ranked,
+                     rank_for_max_error(samples, methods, r.goal));
+    if (!ranked.empty()) {
+      methods = std::move(ranked);
+      first_prepared = std::min(methods.size(), wavelets_tried_for_max_error());
+    }
+  }
+  for (size_t i = 0; i < first_prepared; ++i) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
     c.prepared.push_back(std::move(p));
   }
   ASSIGN_OR_RETURN(auto mean_only, try_mean_only(r, c.prepared[0]));
   if (mean_only) return std::move(*mean_only);
 
-  const bool representable =
-      r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
   if (representable && r.kind == TargetKind::MaxError) {
     ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
     if (bound_aware) {
@@ -223,6 +241,10 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
                                            bound_aware->values, false, 0));
       if (fitted) return std::move(*fitted);
     }
+  }
+  for (size_t i = first_prepared; i < methods.size(); ++i) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
+    c.prepared.push_back(std::move(p));
   }
   RETURN_IF_ERROR(plain_candidates(r, c));
   if (representable) {

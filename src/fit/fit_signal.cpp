@@ -95,9 +95,7 @@ Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float mu
                              std::vector<int16_t>(values.begin(), values.end()), p.lengths32);
 }
 
-Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
-                                      uint16_t threshold) {
-  Trial t;
+void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Trial& t) {
   t.multiplier = cap_multiplier(multiplier, p.smallest, p.largest);
   t.threshold = threshold;
   CutoffLevel cutoff;
@@ -114,6 +112,56 @@ Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, f
     }
     offset += p.lengths[band];
   }
+}
+
+double modelled_energy(const Prepared& p, std::span<const double> gains, float multiplier,
+                       std::span<const int16_t> values) {
+  const double inverse = 1.0 / double{multiplier};
+  double energy = 0.0;
+  size_t offset = 0;
+  for (size_t band = 0; band < p.lengths.size(); ++band) {
+    // Four running sums: one chain of dependent additions would be slower.
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    const size_t end = offset + p.lengths[band];
+    size_t i = offset;
+    for (; i + 4 <= end; i += 4) {
+      for (size_t j = 0; j < 4; ++j) {
+        const double d = double{p.coefficients[i + j]} - values[i + j] * inverse;
+        sums[j] += d * d;
+      }
+    }
+    for (; i < end; ++i) {
+      const double d = double{p.coefficients[i]} - values[i] * inverse;
+      sums[0] += d * d;
+    }
+    energy += gains[band] * ((sums[0] + sums[1]) + (sums[2] + sums[3]));
+    offset += p.lengths[band];
+  }
+  return energy;
+}
+
+Trial modelled_trial(const Prepared& p, const Bounds& bounds, std::span<const double> gains,
+                     float multiplier, uint16_t threshold) {
+  Trial t;
+  quantize_trial(p, multiplier, threshold, t);
+  const double n = static_cast<double>(p.header.sample_count);
+  const double width = p.width();
+  const double squares = width * width * modelled_energy(p, gains, t.multiplier, t.values) *
+                         (static_cast<double>(bounds.counted) / n);
+  t.errors.max_error = INFINITY;
+  t.errors.rms_error = bounds.counted ? std::sqrt(squares / static_cast<double>(bounds.counted))
+                                      : 0.0;
+  t.errors.prd = squares == 0.0 ? 0.0
+                 : bounds.spread > 0.0 ? 100.0 * std::sqrt(squares / bounds.spread)
+                                       : INFINITY;
+  t.bits = estimate_bits(t.values, p.lengths);
+  return t;
+}
+
+Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
+                                      uint16_t threshold) {
+  Trial t;
+  quantize_trial(p, multiplier, threshold, t);
   ASSIGN_OR_RETURN(std::vector<float> decoded, decode_values(p, t.multiplier, t.scale, t.values));
   t.errors = measure(bounds, decoded);
   t.bits = estimate_bits(t.values, p.lengths);
@@ -138,16 +186,15 @@ double estimate_bits(std::span<const int16_t> values, std::span<const size_t> le
   size_t offset = 0;
   for (size_t length : lengths) {
     std::array<uint32_t, 18> classes{};  // [0] zero, [k] magnitude of bit width k
-    double raw = 0.0;
     for (size_t i = offset; i < offset + length; ++i) {
       const int32_t v = values[i];
-      const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-      const int k = std::bit_width(magnitude);
-      ++classes[k];
-      raw += k > 1 ? k - 1 : 0;
+      ++classes[std::bit_width(static_cast<uint32_t>(v < 0 ? -v : v))];
     }
+    // Raw bits below the leading one of each magnitude.
+    uint64_t raw = 0;
+    for (size_t k = 2; k < classes.size(); ++k) raw += uint64_t{classes[k]} * (k - 1);
     const uint32_t nonzero = static_cast<uint32_t>(length) - classes[0];
-    bits += entropy_bits(classes, length) + raw + nonzero;  // + one sign bit each
+    bits += entropy_bits(classes, length) + static_cast<double>(raw) + nonzero;  // + a sign bit each
     offset += length;
   }
   return bits;

@@ -73,6 +73,25 @@ Result<std::vector<float>, CodecError> decode_values(const Prepared& p, float mu
 Result<Trial, CodecError> plain_trial(const Prepared& p, const Bounds& bounds, float multiplier,
                                       uint16_t threshold);
 
+// The compressor's quantisation at `multiplier` (capped as it caps a
+// caller's) with a cutoff threshold, into t's multiplier, threshold, scale
+// and values; nothing decoded or measured.
+void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Trial& t);
+
+// The quantisation error's energy seen through the synthesis, in
+// normalised units: the sum over bands of the band's gain (its atom's
+// squared norm) times the squared differences between the coefficients and
+// their dequantised values. Exact for an orthogonal wavelet away from the
+// borders; the biorthogonal ones and the borders make it an estimate,
+// which only the proof of the container settles.
+double modelled_energy(const Prepared& p, std::span<const double> gains, float multiplier,
+                       std::span<const int16_t> values);
+// A plainly quantised trial measured on that model instead of a decode:
+// its rms and prd come from the modelled energy (spread over the bounded
+// samples), its max_error is left infinite.
+Trial modelled_trial(const Prepared& p, const Bounds& bounds, std::span<const double> gains,
+                     float multiplier, uint16_t threshold);
+
 // Bits the coefficient stream is expected to spend on these bands: a zero
 // flag per coefficient, and sign, magnitude class and raw bits per non-zero
 // one, each from the band's own frequencies.

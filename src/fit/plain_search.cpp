@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+
+#include "src/fit/atoms.hpp"
 
 namespace vdx::fit {
 namespace {
@@ -31,18 +34,38 @@ float first_guess(const Prepared& p, const Bounds& bounds, TargetKind kind, doub
 Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
                                                     TargetKind kind, double goal,
                                                     uint16_t threshold, float guess,
-                                                    int max_trials) {
+                                                    int max_trials, double to_beat) {
   SearchOutcome out;
   const float top = p.finest_multiplier();
   double failing = 0.0;        // largest multiplier seen failing
+  double last_m = 0.0, last_e = 0.0;  // the previous trial
   double passing = INFINITY;   // smallest multiplier seen passing
   bool tried_top = false;
   float m = std::clamp(guess, std::min(kCoarsest, top), top);
+  // The L2 measures are searched on the modelled energy, without decodes
+  // (the proof measures the container found, and corrects it when the
+  // model was wrong); the finest multiplier, named in refusals, is always
+  // measured.
+  std::vector<double> gains;
+  if (kind != TargetKind::MaxError) {
+    ASSIGN_OR_RETURN(const std::vector<Atom>* atoms, cached_atoms(p));
+    for (const Atom& a : *atoms) {
+      double g = 0.0;
+      for (float v : a.values) g += double{v} * double{v};
+      gains.push_back(g);
+    }
+  }
   for (int trial = 0; trial < max_trials; ++trial) {
     const bool last = trial + 1 == max_trials;
     if (last && !out.best) m = top;  // what this setting reaches at best
-    ASSIGN_OR_RETURN(Trial t, plain_trial(p, bounds, m, threshold));
+    Trial t;
+    if (!gains.empty() && m < top) {
+      t = modelled_trial(p, bounds, gains, m, threshold);
+    } else {
+      ASSIGN_OR_RETURN(t, plain_trial(p, bounds, m, threshold));
+    }
     const double e = t.errors.of(kind);
+    const float t_multiplier = t.multiplier;
     if (t.multiplier >= top) tried_top = true, out.finest = e;
     const bool passes = e <= goal;
     if (passes) {
@@ -53,12 +76,20 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
     } else {
       failing = std::max(failing, double{t.multiplier});
       if (tried_top) break;  // nothing finer exists
+      if (t.bits > to_beat) return out;  // out.finest stays unmeasured: another setting met it
     }
     if (passing < INFINITY && failing > 0.0 && passing / failing < 1.0 + kClose / 4) break;
-    // Error ~ 1/multiplier: aim a little inside the goal, further when the
-    // last trial failed (another failure costs a whole trial more).
+    // Error ~ multiplier^-k, k = 1 for fine quantisation and less where
+    // many coefficients round to zero: k from the last two trials. Aim a
+    // little inside the goal, further when the last trial failed (another
+    // failure costs a whole trial more).
     const double aim = goal * (1.0 - (passes ? kClose / 2 : kClose));
-    double next = e > 0.0 ? m * (e / aim) : m / 4.0;
+    double k = 1.0;
+    if (last_e > 0.0 && e > 0.0 && last_m != double{t_multiplier}) {
+      k = std::clamp(std::log(last_e / e) / std::log(double{t_multiplier} / last_m), 0.25, 2.0);
+    }
+    last_m = t_multiplier, last_e = e;
+    double next = e > 0.0 ? m * std::pow(e / aim, 1.0 / k) : m / 4.0;
     if (!(next > failing && next < passing)) {
       next = failing > 0.0 && passing < INFINITY ? std::sqrt(failing * passing)
              : passing == INFINITY               ? failing * 2.0

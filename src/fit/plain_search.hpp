@@ -19,11 +19,13 @@ struct SearchOutcome {
 };
 
 // At most `max_trials` trials from `guess` (one more when none passed and
-// the finest multiplier was not among them).
+// the finest multiplier was not among them). A failing trial whose estimate
+// is already above `to_beat` ends the search: finer multipliers only cost
+// more, so nothing this setting meets the goal with would win.
 Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bounds& bounds,
                                                     TargetKind kind, double goal,
                                                     uint16_t threshold, float guess,
-                                                    int max_trials);
+                                                    int max_trials, double to_beat = INFINITY);
 
 // A first multiplier for a goal from what quantisation noise usually gives:
 // about 0.3 step RMS, about one step at the worst sample.
