@@ -405,9 +405,12 @@ Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxe
                                                    double coarseness, double* too_coarse) {
   const double wanted = coarseness * double{p.width()} / bound;
   const float top = p.finest_multiplier();
-  if (!(wanted > 0.0) || wanted > double{top}) return std::optional<Attempt>();
+  if (!(wanted > 0.0) || !(top > 0.0f)) return std::optional<Attempt>();
+  // A wide signal's coarse aim can lie beyond the finest multiplier that
+  // saturates nothing; repairs there still often reach a bound that plain
+  // rounding at that multiplier misses.
   Trial start;
-  quantize_trial(p, static_cast<float>(wanted), 0, start);
+  quantize_trial(p, static_cast<float>(std::min(wanted, double{top})), 0, start);
   Attempt a{std::move(start.values), start.multiplier, start.scale};
   BoundModel model(p, boxes, atoms, a.multiplier);
   ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, too_coarse));
@@ -470,7 +473,11 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
   std::optional<BoundAwareFit> best;
   const std::vector<size_t> order = likely_smallest_first(prepared, bound);
   const Boxes boxes(bounds, bound, prepared[0].width());
-  for (size_t rank = 0; rank < std::min(order.size(), kWaveletsTried); ++rank) {
+  for (size_t rank = 0; rank < order.size(); ++rank) {
+    // The ranking is an estimate: past the wavelets it favours, the others
+    // are tried only while none has settled (a wide ramp may settle on one
+    // ranked last).
+    if (rank >= kWaveletsTried && best) break;
     const size_t index = order[rank];
     const Prepared& p = prepared[index];
     ASSIGN_OR_RETURN(auto atoms, cached_atoms(p));
@@ -489,6 +496,8 @@ Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
         if (tries <= 1) return best;
         break;
       }
+      // Nothing finer is left to try once the aim reached the finest.
+      if (coarseness * double{p.width()} / bound >= double{p.finest_multiplier()}) break;
       // Error ~ 1/multiplier: aim the quantile at the bound, or step when
       // the repair stalled.
       coarseness *= too_coarse > 0.0 ? std::max(1.15, too_coarse * 1.03) : kAfterStall;

@@ -242,9 +242,22 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
       if (fitted) return std::move(*fitted);
     }
   }
+  const size_t ranked_prepared = c.prepared.size();
   for (size_t i = first_prepared; i < methods.size(); ++i) {
     ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
     c.prepared.push_back(std::move(p));
+  }
+  if (representable && r.kind == TargetKind::MaxError && c.prepared.size() > ranked_prepared) {
+    // Long signals decomposed only the wavelets the probe favoured: the
+    // rest get the bound-aware quantiser before plain rounding.
+    const auto rest = std::span<const Prepared>(c.prepared).subspan(ranked_prepared);
+    ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, rest));
+    if (bound_aware) {
+      const Prepared& p = rest[bound_aware->prepared_index];
+      ASSIGN_OR_RETURN(auto fitted, proven(r, p, bound_aware->multiplier, bound_aware->scale,
+                                           bound_aware->values, false, 0));
+      if (fitted) return std::move(*fitted);
+    }
   }
   RETURN_IF_ERROR(plain_candidates(r, c));
   if (representable) {
