@@ -261,6 +261,28 @@ TEST(FitGuarantee, BoundAwareContainersBeatPlainRoundingAtTheSameBound) {
   }
 }
 
+// Where a coarser multiplier than the first aim settles with fewer bits the
+// fit keeps it (tones at a tenth of their range do), and still meets the
+// bound; without that retry the multipliers only ever move finer.
+TEST(FitGuarantee, CoarserMultipliersThanTheFirstAimAreKeptWhenTheySettleSmaller) {
+  size_t coarser = 0;
+  for (Shape shape : {Shape::Tones, Shape::Noise, Shape::Chirp}) {
+    const auto x = signal64(shape, 16384, 1.0, 0.0);
+    const double width = range_of(x);
+    for (double fraction : {1e-3, 1e-2, 1e-1}) {
+      const ErrorTarget t = target_of(TargetKind::MaxError, fraction * width);
+      auto f = fit64(x, t);
+      ASSERT_TRUE(f.ok());
+      expect_meets(*f, x, t);
+      // The first aim: 0.7 range / bound, 1.0 for cdf53.
+      const bool cdf53 = f->options.method == WaveletMethod::Cdf53;
+      const double first = (cdf53 ? 1.0 : 0.7) * width / t.value;
+      coarser += f->options.quant_multiplier < 0.99 * first;
+    }
+  }
+  EXPECT_GT(coarser, 0u);
+}
+
 // ---- the proof stands between a miss and the caller -----------------------
 
 class LooseTrials : public ::testing::Test {
