@@ -22,9 +22,10 @@ struct BoundAwareFit {
 };
 
 // The smallest estimate over the prepared signals whose decode (with the
-// reader's arithmetic) meets the bound at every bounded sample; nullopt when
-// none converged. The caller still proves the container it writes.
-Result<std::optional<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
+// reader's arithmetic) meets the bound at every bounded sample, then at most
+// one more whose estimate is close to it; empty when none converged. The
+// caller proves each container it might write and keeps the smallest.
+Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Bounds& bounds, double bound, std::span<const Prepared> prepared);
 
 // The wavelets in the order the bound-aware quantiser should try them, from

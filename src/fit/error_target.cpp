@@ -81,6 +81,21 @@ Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, cons
   return std::optional<FittedContainer>(std::move(out));
 }
 
+// Proves each bound-aware candidate and keeps the smallest container: the
+// estimate that ranked them can disagree with the coder by a few percent.
+Result<std::optional<FittedContainer>, CodecError> smallest_proven(
+    const Request& r, std::span<const Prepared> prepared, const std::vector<BoundAwareFit>& fits) {
+  std::optional<FittedContainer> smallest;
+  for (const BoundAwareFit& f : fits) {
+    ASSIGN_OR_RETURN(auto fitted, proven(r, prepared[f.prepared_index], f.multiplier, f.scale,
+                                         f.values, false, 0));
+    if (fitted && (!smallest || fitted->container.size() < smallest->container.size())) {
+      smallest = std::move(fitted);
+    }
+  }
+  return smallest;
+}
+
 // A plainly quantised trial through the proof; when the real decoder
 // disagrees with the trial, finer multipliers until it does not.
 Result<std::optional<FittedContainer>, CodecError> prove_plain(const Request& r,
@@ -235,12 +250,8 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
 
   if (representable && r.kind == TargetKind::MaxError) {
     ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
-    if (bound_aware) {
-      const Prepared& p = c.prepared[bound_aware->prepared_index];
-      ASSIGN_OR_RETURN(auto fitted, proven(r, p, bound_aware->multiplier, bound_aware->scale,
-                                           bound_aware->values, false, 0));
-      if (fitted) return std::move(*fitted);
-    }
+    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, bound_aware));
+    if (fitted) return std::move(*fitted);
   }
   const size_t ranked_prepared = c.prepared.size();
   for (size_t i = first_prepared; i < methods.size(); ++i) {
@@ -252,12 +263,8 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
     // rest get the bound-aware quantiser before plain rounding.
     const auto rest = std::span<const Prepared>(c.prepared).subspan(ranked_prepared);
     ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, rest));
-    if (bound_aware) {
-      const Prepared& p = rest[bound_aware->prepared_index];
-      ASSIGN_OR_RETURN(auto fitted, proven(r, p, bound_aware->multiplier, bound_aware->scale,
-                                           bound_aware->values, false, 0));
-      if (fitted) return std::move(*fitted);
-    }
+    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, rest, bound_aware));
+    if (fitted) return std::move(*fitted);
   }
   RETURN_IF_ERROR(plain_candidates(r, c));
   if (representable) {
