@@ -141,26 +141,41 @@ set -e
 # when one of its stacks passes through the module, or, for invalid
 # accesses and frees, wherever it is.
 "$PY" - "$XML" "$MODULE" <<'EOF'
+import os
 import sys
 import xml.etree.ElementTree as ET
 
 xml_file, module = sys.argv[1], sys.argv[2]
+package_dir = os.path.dirname(module) + os.sep
 always_fatal = {"InvalidRead", "InvalidWrite", "InvalidFree", "MismatchedFree", "Overlap",
                 "InvalidJump", "SyscallParam", "InvalidMemPool", "FishyValue"}
+
+
+def loader_rpath_scan(error):
+    """The dynamic loader's word-at-a-time strncmp over an extension's RPATH
+    (h5py's $ORIGIN entries) while Python dlopens it: memcheck cannot
+    redirect strncmp inside ld.so, so it reports reads past the string's
+    heap block that the SSE2 routine makes by design."""
+    frames = list(error.iter("frame"))
+    return (bool(frames) and "ld-linux" in (frames[0].findtext("obj") or "")
+            and any(f.findtext("fn") == "decompose_rpath" for f in frames))
+
+
 ours, fatal, others = [], [], 0
 for error in ET.parse(xml_file).getroot().iter("error"):
     kind = error.findtext("kind")
     objects = {frame.findtext("obj") for frame in error.iter("frame")}
     text = error.findtext("what") or error.findtext("xwhat/text") or kind
-    if module in objects:
+    # The extension and the HDF5 filter plugin installed beside it.
+    if any(o and o.startswith(package_dir) for o in objects):
         ours.append((kind, text))
-    elif kind in always_fatal:
+    elif kind in always_fatal and not loader_rpath_scan(error):
         fatal.append((kind, text))
     else:
         others += 1
 for kind, text in ours + fatal:
     print(f"memcheck: {kind}: {text}")
-print(f"memcheck: {len(ours)} errors through the module, {len(fatal)} invalid accesses "
+print(f"memcheck: {len(ours)} errors through the module or the plugin, {len(fatal)} invalid accesses "
       f"elsewhere, {others} reports from CPython/NumPy alone (not counted)")
 sys.exit(1 if ours or fatal else 0)
 EOF
