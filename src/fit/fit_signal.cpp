@@ -142,8 +142,9 @@ double modelled_energy(const Prepared& p, std::span<const double> gains, float m
 }
 
 Trial modelled_trial(const Prepared& p, const Bounds& bounds, std::span<const double> gains,
-                     float multiplier, uint16_t threshold) {
+                     float multiplier, uint16_t threshold, std::vector<int16_t> buffer) {
   Trial t;
+  t.values = std::move(buffer);
   quantize_trial(p, multiplier, threshold, t);
   const double n = static_cast<double>(p.header.sample_count);
   const double width = p.width();

@@ -88,9 +88,10 @@ double modelled_energy(const Prepared& p, std::span<const double> gains, float m
                        std::span<const int16_t> values);
 // A plainly quantised trial measured on that model instead of a decode:
 // its rms and prd come from the modelled energy (spread over the bounded
-// samples), its max_error is left infinite.
+// samples), its max_error is left infinite. `buffer` (a rejected trial's
+// values, say) is reused for the values instead of a fresh allocation.
 Trial modelled_trial(const Prepared& p, const Bounds& bounds, std::span<const double> gains,
-                     float multiplier, uint16_t threshold);
+                     float multiplier, uint16_t threshold, std::vector<int16_t> buffer = {});
 
 // Bits the coefficient stream is expected to spend on these bands: a zero
 // flag per coefficient, and sign, magnitude class and raw bits per non-zero

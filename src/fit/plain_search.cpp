@@ -55,12 +55,13 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
       gains.push_back(g);
     }
   }
+  std::vector<int16_t> spare;  // a rejected trial's values, reused by the next
   for (int trial = 0; trial < max_trials; ++trial) {
     const bool last = trial + 1 == max_trials;
     if (last && !out.best) m = top;  // what this setting reaches at best
     Trial t;
     if (!gains.empty() && m < top) {
-      t = modelled_trial(p, bounds, gains, m, threshold);
+      t = modelled_trial(p, bounds, gains, m, threshold, std::move(spare));
     } else {
       ASSIGN_OR_RETURN(t, plain_trial(p, bounds, m, threshold));
     }
@@ -71,12 +72,18 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
     if (passes) {
       passing = std::min(passing, double{t.multiplier});
       const bool close = e >= goal * (1.0 - kClose);
-      if (!out.best || t.bits < out.best->bits) out.best = std::move(t);
+      if (!out.best || t.bits < out.best->bits) {
+        if (out.best) spare = std::move(out.best->values);
+        out.best = std::move(t);
+      } else {
+        spare = std::move(t.values);
+      }
       if (close) break;
     } else {
       failing = std::max(failing, double{t.multiplier});
       if (tried_top) break;  // nothing finer exists
       if (t.bits > to_beat) return out;  // out.finest stays unmeasured: another setting met it
+      spare = std::move(t.values);
     }
     if (passing < INFINITY && failing > 0.0 && passing / failing < 1.0 + kClose / 4) break;
     // Error ~ multiplier^-k, k = 1 for fine quantisation and less where
