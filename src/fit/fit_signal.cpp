@@ -118,6 +118,7 @@ void quantize_trial(const Prepared& p, float multiplier, uint16_t threshold, Tri
 double modelled_energy(const Prepared& p, std::span<const double> gains, float multiplier,
                        std::span<const int16_t> values) {
   const double inverse = 1.0 / double{multiplier};
+  const bool finite = std::isfinite(inverse);  // 0 * inf is NaN, not 0
   double energy = 0.0;
   size_t offset = 0;
   for (size_t band = 0; band < p.lengths.size(); ++band) {
@@ -126,6 +127,16 @@ double modelled_energy(const Prepared& p, std::span<const double> gains, float m
     const size_t end = offset + p.lengths[band];
     size_t i = offset;
     for (; i + 4 <= end; i += 4) {
+      uint64_t word;
+      std::memcpy(&word, values.data() + i, sizeof word);
+      if (word == 0 && finite) {
+        // Zero values: c - 0 * inverse is c exactly, so the sums are the same.
+        for (size_t j = 0; j < 4; ++j) {
+          const double c = double{p.coefficients[i + j]};
+          sums[j] += c * c;
+        }
+        continue;
+      }
       for (size_t j = 0; j < 4; ++j) {
         const double d = double{p.coefficients[i + j]} - values[i + j] * inverse;
         sums[j] += d * d;

@@ -3,6 +3,7 @@
 // decoder; refusals name the finest error and come after bounded work.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -353,6 +354,61 @@ TEST(FitModel, ModelledErrorFollowsTheDecodedError) {
         EXPECT_NEAR(modelled.errors.rms_error / exact->errors.rms_error, 1.0, tolerance);
       }
     }
+  }
+}
+
+// The bit estimate and the modelled energy skip runs of zero values; bands
+// whose lengths are not multiples of the run, zeros mixed with extremes and
+// a reused values buffer must give what one value at a time gives.
+TEST(FitModel, ZeroRunShortcutsGiveThePlainSums) {
+  const std::vector<size_t> lengths = {5, 13, 8, 30};
+  std::vector<int16_t> values(56, 0);
+  values[3] = -32768, values[9] = 1, values[20] = 32767, values[27] = -2, values[55] = 7;
+  double bits = 0.0;
+  size_t offset = 0;
+  for (size_t length : lengths) {
+    std::vector<uint32_t> classes(18, 0);
+    for (size_t i = offset; i < offset + length; ++i) {
+      const int32_t v = values[i];
+      ++classes[std::bit_width(static_cast<uint32_t>(v < 0 ? -v : v))];
+    }
+    for (size_t k = 0; k < classes.size(); ++k) {
+      if (classes[k]) bits -= classes[k] * std::log2(double(classes[k]) / double(length));
+      if (k >= 2) bits += double(classes[k]) * double(k - 1);
+    }
+    bits += double(length - classes[0]);
+    offset += length;
+  }
+  EXPECT_NEAR(fit::estimate_bits(values, lengths), bits, 1e-9 * bits);
+
+  const auto x = testing::make_signal(Shape::Steps, 1 << 12);
+  ReferenceSamples ref;
+  ref.f32 = x;
+  const fit::Bounds bounds = fit::bounds_of(ref, {});
+  auto p = fit::prepare(x, WaveletMethod::Cdf97);
+  ASSERT_TRUE(p.ok());
+  const std::vector<double> gains(p->lengths.size(), 1.0);
+  for (float m : {0.0f, 40.0f, 4000.0f}) {
+    fit::Trial fresh;
+    fit::quantize_trial(*p, m, 0, fresh);
+    double energy = 0.0;
+    const double inverse = 1.0 / double{m};
+    for (size_t i = 0; i < fresh.values.size(); ++i) {
+      const double d = double{p->coefficients[i]} - fresh.values[i] * inverse;
+      energy += d * d;
+    }
+    const double modelled = fit::modelled_energy(*p, gains, m, fresh.values);
+    if (m == 0.0f) {
+      EXPECT_TRUE(std::isnan(modelled));  // as one value at a time gives
+      continue;
+    }
+    EXPECT_NEAR(modelled, energy, 1e-12 * energy) << "m=" << m;
+    std::vector<int16_t> stale(fresh.values.size(), 5);
+    const fit::Trial reused = fit::modelled_trial(*p, bounds, gains, m, 0, std::move(stale));
+    const fit::Trial unused = fit::modelled_trial(*p, bounds, gains, m, 0);
+    EXPECT_EQ(reused.values, unused.values);
+    EXPECT_EQ(reused.bits, unused.bits);
+    EXPECT_EQ(reused.errors.prd, unused.errors.prd);
   }
 }
 
