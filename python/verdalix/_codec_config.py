@@ -118,18 +118,24 @@ def encode_chunk(chunk: Any, config: dict[str, Any]) -> bytes:
     compressed on its own behind the chunk frame (a float32 chunk of one line
     with nothing kept aside: exactly compress_signal's container); with a
     target, the smallest container the search finds that meets it."""
-    # Options are rebuilt per chunk (microseconds) rather than kept, so the
-    # codecs pickle as their plain configuration for dask's workers.
-    settings = {k: v for k, v in config.items() if k not in ("axis", "max_samples")}
-    _, options = validated(**settings)
     samples = _chunk_array(chunk)
     axis = config.get("axis", -1)
-    if options is not None:
-        return _native.encode_chunk(samples, options, axis)
+    kind = next((name for name in TARGETS if config.get(name) is not None), None)
+    if kind is None:
+        return _native.encode_chunk(samples, options_of(config), axis)
     # Each line is fitted natively, measured against the chunk's own samples
     # outside the kept runs (integers after the reader's rounding).
-    kind = next(name for name in TARGETS if config.get(name) is not None)
     method = config["method"]
     fixed = CompressionOptions(method="cdf97" if method is None else method,
                                coder=config["coder"])
     return _native.encode_chunk(samples, fixed, axis, (kind, config[kind], method is not None))
+
+
+def options_of(config: dict[str, Any]) -> CompressionOptions:
+    """The options of a configuration `validated` built without a target.
+    They are rebuilt per chunk (microseconds) rather than kept, so the codecs
+    pickle as their plain configuration for dask's workers; `validated`
+    already asked the codec whether it can honour them."""
+    return CompressionOptions(method=config["method"], scale=config["scale"],
+                              cutoff=config["cutoff"], coder=config["coder"],
+                              quant_multiplier=config["quant_multiplier"])

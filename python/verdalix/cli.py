@@ -265,10 +265,7 @@ def _encoded(samples: Samples, config: dict[str, Any]) -> tuple[bytes, str | Non
     so compressing again with its options need not meet the target."""
     target = {k: config[k] for k in _codec_config.TARGETS if config.get(k) is not None}
     if not target:
-        _, options = _codec_config.validated(**config)
-        if options is None:  # validated() builds options whenever no target is given
-            raise RuntimeError("explicit settings without options")
-        return _native.encode(samples, options), None  # compress_signal's bytes, GIL released
+        return _native.encode(samples, _codec_config.options_of(config)), None  # compress_signal's bytes, GIL released
     fit = targets.fit_options(samples, method=config["method"], coder=config["coder"],
                               **target)
     return fit.container, (f"{fit.method}, scale {fit.scale}, cutoff {fit.cutoff}, "
