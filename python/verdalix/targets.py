@@ -110,6 +110,10 @@ def _fit(function: str, data: object, max_error: object, rms_error: object,
     blob, multiplier, scale, cutoff, errors, reproduce = _native.fit(
         x, _KINDS.index(kind), target, request, method is not None)
     header = _native.read_header(blob)
+    # Left open, the coder is the fitter's choice: raw DEFLATE where it
+    # writes the smaller container.
+    if header["coder"] != _CODER_NAMES[coder]:
+        coder = header["coder"]
     options = verdalix.CompressionOptions(method=header["method"], scale=scale, cutoff=cutoff,
                                           coder=coder, quant_multiplier=multiplier)
     peak, rms, prd_ = errors
@@ -133,7 +137,9 @@ def fit_options(data: npt.NDArray[np.float32] | npt.NDArray[np.float64], *,
     settings and errors.
 
     ``method`` fixes the wavelet ("cdf97", "cdf53", "db4", "sym4"), else all
-    are tried; ``coder`` is used as ``CompressionOptions`` takes it.
+    are tried; ``coder`` fixes the entropy coder as ``CompressionOptions``
+    takes it, else (``None`` or "auto") the coefficient stream model is used
+    unless raw DEFLATE writes a smaller container (a signal that repeats).
     Raises TypeError for no target or several, ValueError for a negative,
     NaN or infinite one, and ValueError with the finest error reachable when
     no setting meets it."""

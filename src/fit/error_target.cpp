@@ -8,6 +8,7 @@
 #include "src/compressor.hpp"
 #include "src/decompressor.hpp"
 #include "src/fit/bound_quantizer.hpp"
+#include "src/fit/coder_choice.hpp"
 #include "src/fit/fit_signal.hpp"
 #include "src/fit/plain_search.hpp"
 #include "src/float_mode.hpp"
@@ -54,8 +55,19 @@ Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, cons
                                                           bool plain, uint16_t threshold) {
   PreparedHeader header = p.header;
   header.scale = scale;
+  EntropyCoder coder = r.coder;
   ASSIGN_OR_RETURN(std::vector<uint8_t> container,
-                   encode_container(header, multiplier, r.coder, values, p.lengths));
+                   encode_container(header, multiplier, coder, values, p.lengths));
+  // Left to the fitter, the coder is whichever writes the smaller container.
+  if (coder == EntropyCoder::Auto && deflate_may_win(values)) {
+    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
+                     encode_container(header, multiplier, EntropyCoder::Deflate, values,
+                                      p.lengths));
+    if (deflated.size() < container.size()) {
+      container = std::move(deflated);
+      coder = EntropyCoder::Deflate;
+    }
+  }
   ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(container));
   ++counters_for_tests().decodes;
   const Errors e = measure(r.bounds, decoded);
@@ -66,7 +78,7 @@ Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, cons
   FittedContainer out;
   out.container = std::move(container);
   out.options.method = p.header.method;
-  out.options.coder = r.coder;
+  out.options.coder = coder;
   out.options.has_quant_multiplier = true;
   out.options.quant_multiplier = multiplier;
   out.options.scale = scale;

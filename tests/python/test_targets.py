@@ -275,3 +275,23 @@ def test_bound_aware_fit_is_described_honestly():
     assert {k: header[k] for k in ("method", "multiplier", "coder", "levels")} == \
         {k: again[k] for k in ("method", "multiplier", "coder", "levels")}
     assert fit.nbytes < len(plain)
+
+
+@pytest.mark.parametrize("kind", ("max_error", "prd"))
+def test_a_looping_recording_is_written_with_deflate_when_the_coder_is_left_open(kind):
+    # A loop of 1024 samples: its coefficients recur, which only DEFLATE sees.
+    rng = np.random.default_rng(7)
+    data = np.tile(np.cumsum(rng.standard_normal(1024)), 16).astype(np.float32)
+    target = {"max_error": float(np.ptp(data)) / 100, "prd": 2.0}[kind]
+    chosen = targets.fit_options(data, **{kind: target})
+    stream = targets.fit_options(data, **{kind: target}, coder="cmodel")
+    assert chosen.coder == verdalix._native.read_header(chosen.container)["coder"] == "deflate"
+    assert chosen.nbytes * 2 < stream.nbytes
+    assert measured(data, chosen.container)[kind] <= target
+    if chosen.options_reproduce:
+        assert verdalix.compress_signal(data, chosen.options) == chosen.container
+    # Noise has no repeats: the coefficient stream stays, as it does when
+    # the caller names it.
+    noise = rng.standard_normal(16384).astype(np.float32)
+    assert targets.fit_options(noise, **{kind: target}).coder == "cmodel"
+    assert stream.coder == "cmodel"
