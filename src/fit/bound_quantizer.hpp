@@ -25,8 +25,16 @@ struct BoundAwareFit {
 // reader's arithmetic) meets the bound at every bounded sample, then at most
 // one more whose estimate is close to it; empty when none converged. The
 // caller proves each container it might write and keeps the smallest.
+// `settled_at_once` (when given) is set when the leading wavelet settled at
+// its first or second multiplier: the ranking was right, and the wavelets
+// after it were not tried.
 Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
-    const Bounds& bounds, double bound, std::span<const Prepared> prepared);
+    const Bounds& bounds, double bound, std::span<const Prepared> prepared,
+    bool* settled_at_once = nullptr);
+
+// The smallest estimate of `fits` and at most one more whose estimate is
+// close to it: the candidates worth encoding.
+void keep_close_smallest(std::vector<BoundAwareFit>& fits);
 
 // The wavelets in the order the bound-aware quantiser should try them, from
 // the estimated size of their plain rounding at the first coarse

@@ -47,65 +47,92 @@ struct Request {
   EntropyCoder coder;
 };
 
-// Encodes, decodes with the reader's own entry point and measures against
-// the caller's samples: the only place a container is accepted.
-Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, const Prepared& p,
-                                                          float multiplier, uint8_t scale,
-                                                          std::span<const int16_t> values,
-                                                          bool plain, uint16_t threshold) {
+// A container ready for the proof, with what names its settings.
+struct Encoded {
+  std::vector<uint8_t> container;
+  const Prepared* prepared = nullptr;
+  float multiplier = 0.0f;
+  uint8_t scale = 6;
+  EntropyCoder coder = EntropyCoder::Auto;
+  bool plain = false;
+  uint16_t threshold = 0;
+};
+
+Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float multiplier,
+                                   uint8_t scale, std::span<const int16_t> values, bool plain,
+                                   uint16_t threshold) {
   PreparedHeader header = p.header;
   header.scale = scale;
-  EntropyCoder coder = r.coder;
-  ASSIGN_OR_RETURN(std::vector<uint8_t> container,
-                   encode_container(header, multiplier, coder, values, p.lengths));
+  Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold};
+  ASSIGN_OR_RETURN(e.container, encode_container(header, multiplier, e.coder, values, p.lengths));
   // Left to the fitter, the coder is whichever writes the smaller container.
-  if (coder == EntropyCoder::Auto && deflate_may_win(values)) {
+  if (e.coder == EntropyCoder::Auto && deflate_may_win(values)) {
     ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
                      encode_container(header, multiplier, EntropyCoder::Deflate, values,
                                       p.lengths));
-    if (deflated.size() < container.size()) {
-      container = std::move(deflated);
-      coder = EntropyCoder::Deflate;
+    if (deflated.size() < e.container.size()) {
+      e.container = std::move(deflated);
+      e.coder = EntropyCoder::Deflate;
     }
   }
-  ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(container));
+  return e;
+}
+
+// Decodes with the reader's own entry point and measures against the
+// caller's samples: the only place a container is accepted.
+Result<std::optional<FittedContainer>, CodecError> prove(const Request& r, Encoded e) {
+  ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(e.container));
   ++counters_for_tests().decodes;
-  const Errors e = measure(r.bounds, decoded);
-  if (!(e.of(r.kind) <= r.target)) {
+  const Errors errors = measure(r.bounds, decoded);
+  if (!(errors.of(r.kind) <= r.target)) {
     ++counters_for_tests().proofs_failed;
     return std::optional<FittedContainer>();
   }
   FittedContainer out;
-  out.container = std::move(container);
-  out.options.method = p.header.method;
-  out.options.coder = coder;
+  out.container = std::move(e.container);
+  out.options.method = e.prepared->header.method;
+  out.options.coder = e.coder;
   out.options.has_quant_multiplier = true;
-  out.options.quant_multiplier = multiplier;
-  out.options.scale = scale;
+  out.options.quant_multiplier = e.multiplier;
+  out.options.scale = e.scale;
   CutoffLevel cutoff = CutoffLevel::Low;
   uint8_t unused = 0;
-  setting_for(threshold, multiplier, &unused, &cutoff);
+  setting_for(e.threshold, e.multiplier, &unused, &cutoff);
   out.options.cutoff = cutoff;
-  out.max_error = e.max_error;
-  out.rms_error = e.rms_error;
-  out.prd = e.prd;
-  out.options_reproduce = plain;
+  out.max_error = errors.max_error;
+  out.rms_error = errors.rms_error;
+  out.prd = errors.prd;
+  out.options_reproduce = e.plain;
   return std::optional<FittedContainer>(std::move(out));
 }
 
-// Proves each bound-aware candidate and keeps the smallest container: the
-// estimate that ranked them can disagree with the coder by a few percent.
+Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, const Prepared& p,
+                                                          float multiplier, uint8_t scale,
+                                                          std::span<const int16_t> values,
+                                                          bool plain, uint16_t threshold) {
+  ASSIGN_OR_RETURN(Encoded e, encode(r, p, multiplier, scale, values, plain, threshold));
+  return prove(r, std::move(e));
+}
+
+// Encodes each bound-aware candidate and proves the smallest container
+// first (the estimate that ranked them can disagree with the coder by a few
+// percent); the next is proven only when one fails.
 Result<std::optional<FittedContainer>, CodecError> smallest_proven(
     const Request& r, std::span<const Prepared> prepared, const std::vector<BoundAwareFit>& fits) {
-  std::optional<FittedContainer> smallest;
+  std::vector<Encoded> encoded;
   for (const BoundAwareFit& f : fits) {
-    ASSIGN_OR_RETURN(auto fitted, proven(r, prepared[f.prepared_index], f.multiplier, f.scale,
-                                         f.values, false, 0));
-    if (fitted && (!smallest || fitted->container.size() < smallest->container.size())) {
-      smallest = std::move(fitted);
-    }
+    ASSIGN_OR_RETURN(Encoded e, encode(r, prepared[f.prepared_index], f.multiplier, f.scale,
+                                       f.values, false, 0));
+    encoded.push_back(std::move(e));
   }
-  return smallest;
+  std::stable_sort(encoded.begin(), encoded.end(), [](const Encoded& a, const Encoded& b) {
+    return a.container.size() < b.container.size();
+  });
+  for (Encoded& e : encoded) {
+    ASSIGN_OR_RETURN(auto fitted, prove(r, std::move(e)));
+    if (fitted) return fitted;
+  }
+  return std::optional<FittedContainer>();
 }
 
 // A plainly quantised trial through the proof; when the real decoder
@@ -242,40 +269,60 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   std::vector<WaveletMethod> methods = methods_of(target);
   const bool representable =
       r.kind != TargetKind::MaxError || float32_meets(bounds, r.target);
-  // The bound-aware quantiser tries the leading wavelets only: the others
-  // are decomposed when it does not settle.
-  size_t first_prepared = methods.size();
-  if (representable && r.kind == TargetKind::MaxError && r.goal > 0.0 && methods.size() > 1) {
+  // The bound-aware quantiser tries the leading wavelets only, each
+  // decomposed when its turn comes: the others are decomposed when it does
+  // not settle.
+  const bool bound_aware = representable && r.kind == TargetKind::MaxError && r.goal > 0.0;
+  size_t leading = methods.size();
+  if (bound_aware && methods.size() > 1) {
     ASSIGN_OR_RETURN(std::vector<WaveletMethod> ranked,
                      rank_for_max_error(samples, methods, r.goal));
     if (!ranked.empty()) {
       methods = std::move(ranked);
-      first_prepared = std::min(methods.size(), wavelets_tried_for_max_error());
+      leading = std::min(methods.size(), wavelets_tried_for_max_error());
     }
   }
-  for (size_t i = 0; i < first_prepared; ++i) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
+  const auto prepare_next = [&]() -> Result<void, CodecError> {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[c.prepared.size()]));
     c.prepared.push_back(std::move(p));
-  }
+    return {};
+  };
+  // Unranked signals (short ones, or a fixed wavelet) are ranked whole.
+  const bool one_by_one = leading < methods.size();
+  c.prepared.reserve(methods.size());
+  for (size_t i = 0; i < (one_by_one ? 1 : methods.size()); ++i) RETURN_IF_ERROR(prepare_next());
   ASSIGN_OR_RETURN(auto mean_only, try_mean_only(r, c.prepared[0]));
   if (mean_only) return std::move(*mean_only);
 
-  if (representable && r.kind == TargetKind::MaxError) {
-    ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
-    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, bound_aware));
+  if (bound_aware) {
+    std::vector<BoundAwareFit> fits;
+    if (one_by_one) {
+      for (size_t i = 0; i < leading; ++i) {
+        if (i == c.prepared.size()) RETURN_IF_ERROR(prepare_next());
+        bool at_once = false;
+        ASSIGN_OR_RETURN(auto found, fit_max_error_bound_aware(
+                                         r.bounds, r.goal,
+                                         std::span<const Prepared>(c.prepared).subspan(i, 1),
+                                         &at_once));
+        for (BoundAwareFit& f : found) f.prepared_index += i, fits.push_back(std::move(f));
+        if (at_once) break;
+      }
+      keep_close_smallest(fits);
+    } else {
+      ASSIGN_OR_RETURN(fits, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
+    }
+    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
     if (fitted) return std::move(*fitted);
   }
-  const size_t ranked_prepared = c.prepared.size();
-  for (size_t i = first_prepared; i < methods.size(); ++i) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[i]));
-    c.prepared.push_back(std::move(p));
-  }
-  if (representable && r.kind == TargetKind::MaxError && c.prepared.size() > ranked_prepared) {
+  const size_t tried = c.prepared.size();
+  while (c.prepared.size() < methods.size()) RETURN_IF_ERROR(prepare_next());
+  if (bound_aware && c.prepared.size() > tried) {
     // Long signals decomposed only the wavelets the probe favoured: the
     // rest get the bound-aware quantiser before plain rounding.
-    const auto rest = std::span<const Prepared>(c.prepared).subspan(ranked_prepared);
-    ASSIGN_OR_RETURN(auto bound_aware, fit_max_error_bound_aware(r.bounds, r.goal, rest));
-    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, rest, bound_aware));
+    const auto rest = std::span<const Prepared>(c.prepared).subspan(tried);
+    ASSIGN_OR_RETURN(auto fits, fit_max_error_bound_aware(r.bounds, r.goal, rest));
+    for (BoundAwareFit& f : fits) f.prepared_index += tried;
+    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
     if (fitted) return std::move(*fitted);
   }
   RETURN_IF_ERROR(plain_candidates(r, c));
