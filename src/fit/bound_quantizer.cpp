@@ -43,6 +43,11 @@ constexpr double kAfterStall = 1.3;
 // four, 3-9 % smaller (0.75, 0.86 and 0.9 gained less; finer retries, 1.15
 // and 1.4, were never kept).
 constexpr double kCoarserRetry = 0.8;
+// The retry gives up when its first repair round leaves more than this
+// share of the samples it started with outside (and more than a thorough
+// round takes): on the bench's signals at 2^14..2^16 retries that stalled
+// kept 17-31 % after one round, those that settled 0-19 %, mostly < 12 %.
+constexpr double kRetryFirstRound = 0.15;
 // Estimates this close both go to the coder: the estimate picked a container
 // up to 4 % larger than the other on the bench's ECG at loose bounds.
 constexpr double kCloseEstimates = 0.05;
@@ -438,7 +443,8 @@ struct Attempt {
 // from an exact decode, the others on the model (the exact decode after
 // the sweep catches what the model got wrong).
 Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Attempt& a,
-                                       size_t bounded, double bound, double* too_coarse) {
+                                       size_t bounded, double bound, bool retry,
+                                       double* too_coarse) {
   size_t previous = 0;
   int thorough_rounds = 0;
   for (int round = 0; round < kRepairRounds; ++round) {
@@ -458,6 +464,12 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
     // A round that does not halve the misses is stalling: coarser moves
     // than the boxes allow. The few samples left then get one thorough
     // round; many left means the multiplier is too coarse for the boxes.
+    // A coarser retry has a settled fallback: it gives up as soon as its
+    // first repairs leave many behind.
+    if (retry && round == 1 && outside.size() > kStubbornSamples &&
+        static_cast<double>(outside.size()) > kRetryFirstRound * static_cast<double>(previous)) {
+      return false;
+    }
     const bool stalling = round > 0 && 2 * outside.size() > previous;
     if (stalling && (thorough_rounds == kThoroughRounds || outside.size() > kStubbornSamples)) {
       return false;
@@ -496,7 +508,8 @@ Result<bool, CodecError> sweep_and_check(const Prepared& p, BoundModel& model, A
 Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxes& boxes,
                                                    size_t bounded, double bound,
                                                    const std::vector<Atom>& atoms,
-                                                   double coarseness, double* too_coarse) {
+                                                   double coarseness, bool retry,
+                                                   double* too_coarse) {
   const double wanted = coarseness * double{p.width()} / bound;
   const float top = p.finest_multiplier();
   if (!(wanted > 0.0) || !(top > 0.0f)) return std::optional<Attempt>();
@@ -507,7 +520,7 @@ Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxe
   quantize_trial(p, static_cast<float>(std::min(wanted, double{top})), 0, start);
   Attempt a{std::move(start.values), start.multiplier, start.scale};
   BoundModel model(p, boxes, atoms, a.multiplier);
-  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, too_coarse));
+  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, retry, too_coarse));
   if (!inside) return std::optional<Attempt>();
   ASSIGN_OR_RETURN(inside, sweep_and_check(p, model, a));
   if (!inside) return std::optional<Attempt>();
@@ -550,7 +563,7 @@ Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, const Boxe
   if (coarser * double{p.width()} / bound >= double{p.finest_multiplier()}) return false;
   double too_coarse = 0.0;
   ASSIGN_OR_RETURN(std::optional<Attempt> a,
-                   attempt(p, boxes, bounded, bound, atoms, coarser, &too_coarse));
+                   attempt(p, boxes, bounded, bound, atoms, coarser, true, &too_coarse));
   if (!a) return false;
   const double bits = estimate_bits(a->values, p.lengths);
   BoundAwareFit fit{index, a->multiplier, a->scale, std::move(a->values), bits};
@@ -622,7 +635,8 @@ Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     for (int tries = 0; tries < kCoarsenessTries; ++tries) {
       double too_coarse = 0.0;
       ASSIGN_OR_RETURN(std::optional<Attempt> a,
-                       attempt(p, boxes, bounds.counted, bound, *atoms, coarseness, &too_coarse));
+                       attempt(p, boxes, bounds.counted, bound, *atoms, coarseness, false,
+                               &too_coarse));
       if (a) {
         const double bits = estimate_bits(a->values, p.lengths);
         if (!best || bits < best->bits) {
