@@ -578,15 +578,12 @@ Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, const Boxe
 
 }  // namespace
 
-// Probe length: enough samples for every band of the deepest level count
-// to hold a few dozen coefficients; shorter signals than two probes are
-// ranked whole by the quantiser itself.
-constexpr size_t kProbe = size_t{1} << 13;
+// Shorter signals than two probes are ranked whole by the quantiser itself.
 
 Result<std::vector<WaveletMethod>, CodecError> rank_for_max_error(
     std::span<const float> samples, std::span<const WaveletMethod> methods, double bound) {
-  if (samples.size() < 2 * kProbe) return std::vector<WaveletMethod>();
-  const auto probe = samples.subspan(samples.size() / 2 - kProbe / 2, kProbe);
+  if (samples.size() < 2 * kRankingProbe) return std::vector<WaveletMethod>();
+  const auto probe = samples.subspan(samples.size() / 2 - kRankingProbe / 2, kRankingProbe);
   std::vector<Prepared> prepared;
   for (WaveletMethod method : methods) {
     ASSIGN_OR_RETURN(Prepared p, prepare(probe, method));

@@ -24,6 +24,8 @@ constexpr int kSearchTrials = 8;
 // Proof attempts after a container missed on the real decoder (the model
 // behind it was wrong): each raises the multiplier by the measured excess.
 constexpr int kProofAttempts = 6;
+// Wavelets the plain search tries in full on a signal ranked on a probe.
+constexpr size_t kWaveletsSearched = 2;
 
 const char* kind_name(TargetKind kind) {
   return kind == TargetKind::MaxError ? "max_error"
@@ -56,6 +58,7 @@ struct Encoded {
   EntropyCoder coder = EntropyCoder::Auto;
   bool plain = false;
   uint16_t threshold = 0;
+  std::span<const int16_t> values;  // for another coder's container
 };
 
 Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float multiplier,
@@ -63,31 +66,19 @@ Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float mu
                                    uint16_t threshold) {
   PreparedHeader header = p.header;
   header.scale = scale;
-  Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold};
+  Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold, values};
   ASSIGN_OR_RETURN(e.container, encode_container(header, multiplier, e.coder, values, p.lengths));
-  // Left to the fitter, the coder is whichever writes the smaller container.
-  if (e.coder == EntropyCoder::Auto && deflate_may_win(values)) {
-    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
-                     encode_container(header, multiplier, EntropyCoder::Deflate, values,
-                                      p.lengths));
-    if (deflated.size() < e.container.size()) {
-      e.container = std::move(deflated);
-      e.coder = EntropyCoder::Deflate;
-    }
-  }
   return e;
 }
 
-// Decodes with the reader's own entry point and measures against the
-// caller's samples: the only place a container is accepted.
-Result<std::optional<FittedContainer>, CodecError> prove(const Request& r, Encoded e) {
-  ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(e.container));
-  ++counters_for_tests().decodes;
-  const Errors errors = measure(r.bounds, decoded);
-  if (!(errors.of(r.kind) <= r.target)) {
-    ++counters_for_tests().proofs_failed;
-    return std::optional<FittedContainer>();
-  }
+// What the proof found: the container when it met the target, and the
+// errors measured either way.
+struct Proof {
+  std::optional<FittedContainer> fitted;
+  Errors errors;
+};
+
+FittedContainer fitted_from(Encoded& e, const Errors& errors) {
   FittedContainer out;
   out.container = std::move(e.container);
   out.options.method = e.prepared->header.method;
@@ -103,13 +94,47 @@ Result<std::optional<FittedContainer>, CodecError> prove(const Request& r, Encod
   out.rms_error = errors.rms_error;
   out.prd = errors.prd;
   out.options_reproduce = e.plain;
-  return std::optional<FittedContainer>(std::move(out));
+  return out;
 }
 
-Result<std::optional<FittedContainer>, CodecError> proven(const Request& r, const Prepared& p,
-                                                          float multiplier, uint8_t scale,
-                                                          std::span<const int16_t> values,
-                                                          bool plain, uint16_t threshold) {
+// Decodes with the reader's own entry point and measures against the
+// caller's samples: the only place a container is accepted.
+Result<Errors, CodecError> decoded_errors(const Request& r, std::span<const uint8_t> container) {
+  ASSIGN_OR_RETURN(std::vector<float> decoded, decompress_container(container));
+  ++counters_for_tests().decodes;
+  return measure(r.bounds, decoded);
+}
+
+Result<Proof, CodecError> prove(const Request& r, Encoded e) {
+  ASSIGN_OR_RETURN(const Errors errors, decoded_errors(r, e.container));
+  if (!(errors.of(r.kind) <= r.target)) {
+    ++counters_for_tests().proofs_failed;
+    return Proof{std::nullopt, errors};
+  }
+  // Left to the fitter, the coder is whichever writes the smaller
+  // container. Only a container that met the target is tried with DEFLATE,
+  // whose container goes through the proof in its turn.
+  if (e.coder == EntropyCoder::Auto && deflate_may_win(e.values)) {
+    PreparedHeader header = e.prepared->header;
+    header.scale = e.scale;
+    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
+                     encode_container(header, e.multiplier, EntropyCoder::Deflate, e.values,
+                                      e.prepared->lengths));
+    if (deflated.size() < e.container.size()) {
+      ASSIGN_OR_RETURN(const Errors again, decoded_errors(r, deflated));
+      if (again.of(r.kind) <= r.target) {
+        e.container = std::move(deflated);
+        e.coder = EntropyCoder::Deflate;
+        return Proof{fitted_from(e, again), again};
+      }
+    }
+  }
+  return Proof{fitted_from(e, errors), errors};
+}
+
+Result<Proof, CodecError> proven(const Request& r, const Prepared& p, float multiplier,
+                                 uint8_t scale, std::span<const int16_t> values, bool plain,
+                                 uint16_t threshold) {
   ASSIGN_OR_RETURN(Encoded e, encode(r, p, multiplier, scale, values, plain, threshold));
   return prove(r, std::move(e));
 }
@@ -129,27 +154,33 @@ Result<std::optional<FittedContainer>, CodecError> smallest_proven(
     return a.container.size() < b.container.size();
   });
   for (Encoded& e : encoded) {
-    ASSIGN_OR_RETURN(auto fitted, prove(r, std::move(e)));
-    if (fitted) return fitted;
+    ASSIGN_OR_RETURN(Proof proof, prove(r, std::move(e)));
+    if (proof.fitted) return std::move(proof.fitted);
   }
   return std::optional<FittedContainer>();
 }
 
 // A plainly quantised trial through the proof; when the real decoder
-// disagrees with the trial, finer multipliers until it does not.
+// disagrees with the trial's model, finer multipliers (by the excess the
+// proof measured) until it does not.
 Result<std::optional<FittedContainer>, CodecError> prove_plain(const Request& r,
                                                                const Prepared& p, Trial t) {
   const float top = p.finest_multiplier();
   for (int attempt = 0; attempt < kProofAttempts; ++attempt) {
-    ASSIGN_OR_RETURN(auto fitted,
-                     proven(r, p, t.multiplier, t.scale, t.values, true, t.threshold));
-    if (fitted) return fitted;
+    // The first trial comes from the model; after a miss, trials are
+    // decoded with the reader's arithmetic and encoded only once they meet
+    // the target.
+    if (attempt == 0 || t.errors.of(r.kind) <= r.target) {
+      ASSIGN_OR_RETURN(Proof proof,
+                       proven(r, p, t.multiplier, t.scale, t.values, true, t.threshold));
+      if (proof.fitted) return std::move(proof.fitted);
+      t.errors = proof.errors;
+    }
     if (t.multiplier >= top) break;
-    // Measured on the decoded container, not the trial's own figure.
-    ASSIGN_OR_RETURN(Trial check, plain_trial(p, r.bounds, t.multiplier, t.threshold));
-    const double excess = std::max(1.05, check.errors.of(r.kind) / (r.target * 0.97));
-    const float m = static_cast<float>(std::min(double{top}, t.multiplier * excess));
-    ASSIGN_OR_RETURN(t, plain_trial(p, r.bounds, m, t.threshold));
+    const double excess = std::max(1.05, t.errors.of(r.kind) / (r.target * 0.97));
+    ASSIGN_OR_RETURN(t, plain_trial(p, r.bounds,
+                                    static_cast<float>(std::min(double{top}, t.multiplier * excess)),
+                                    t.threshold));
   }
   return std::optional<FittedContainer>();
 }
@@ -169,7 +200,8 @@ Result<std::optional<FittedContainer>, CodecError> try_mean_only(const Request& 
     return std::optional<FittedContainer>();
   }
   const std::vector<int16_t> zeros(p.coefficients.size(), 0);
-  return proven(r, p, 0.0f, 6, zeros, true, 0);
+  ASSIGN_OR_RETURN(Proof proof, proven(r, p, 0.0f, 6, zeros, true, 0));
+  return std::move(proof.fitted);
 }
 
 // Half the float32 spacing at a bounded sample larger than the bound: no
@@ -190,12 +222,13 @@ struct Candidates {
   double finest = INFINITY;
 };
 
-// The plain search: every wavelet without cutoff, then rising cutoff
-// thresholds of the best one until two in a row estimate larger.
-Result<void, CodecError> plain_candidates(const Request& r, Candidates& c) {
-  float guess = first_guess(c.prepared[0], r.bounds, r.kind, r.goal);
+// The plain search: the prepared wavelets from `first` on without cutoff,
+// then rising cutoff thresholds of the best one until two in a row
+// estimate larger.
+Result<void, CodecError> plain_candidates(const Request& r, Candidates& c, size_t first) {
+  float guess = first_guess(c.prepared[first], r.bounds, r.kind, r.goal);
   double to_beat = INFINITY;
-  for (size_t i = 0; i < c.prepared.size(); ++i) {
+  for (size_t i = first; i < c.prepared.size(); ++i) {
     ASSIGN_OR_RETURN(SearchOutcome found,
                      search_multiplier(c.prepared[i], r.bounds, r.kind, r.goal, 0, guess,
                                        kSearchTrials, to_beat));
@@ -274,12 +307,14 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   // not settle.
   const bool bound_aware = representable && r.kind == TargetKind::MaxError && r.goal > 0.0;
   size_t leading = methods.size();
-  if (bound_aware && methods.size() > 1) {
+  if (representable && r.goal > 0.0 && methods.size() > 1) {
     ASSIGN_OR_RETURN(std::vector<WaveletMethod> ranked,
-                     rank_for_max_error(samples, methods, r.goal));
+                     bound_aware ? rank_for_max_error(samples, methods, r.goal)
+                                 : rank_for_energy(samples, bounds, methods, r.kind, r.goal));
     if (!ranked.empty()) {
       methods = std::move(ranked);
-      leading = std::min(methods.size(), wavelets_tried_for_max_error());
+      leading = std::min(methods.size(), bound_aware ? wavelets_tried_for_max_error()
+                                                     : kWaveletsSearched);
     }
   }
   const auto prepare_next = [&]() -> Result<void, CodecError> {
@@ -314,18 +349,28 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
     ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
     if (fitted) return std::move(*fitted);
   }
-  const size_t tried = c.prepared.size();
-  while (c.prepared.size() < methods.size()) RETURN_IF_ERROR(prepare_next());
-  if (bound_aware && c.prepared.size() > tried) {
-    // Long signals decomposed only the wavelets the probe favoured: the
-    // rest get the bound-aware quantiser before plain rounding.
-    const auto rest = std::span<const Prepared>(c.prepared).subspan(tried);
-    ASSIGN_OR_RETURN(auto fits, fit_max_error_bound_aware(r.bounds, r.goal, rest));
-    for (BoundAwareFit& f : fits) f.prepared_index += tried;
-    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
-    if (fitted) return std::move(*fitted);
+  // The plain search: on the wavelets a probe favoured first, the rest only
+  // when those reach nothing (a refusal names what every wavelet reaches).
+  size_t searched = 0;
+  if (!bound_aware && one_by_one) {
+    while (c.prepared.size() < leading) RETURN_IF_ERROR(prepare_next());
+    RETURN_IF_ERROR(plain_candidates(r, c, 0));
+    searched = c.prepared.size();
   }
-  RETURN_IF_ERROR(plain_candidates(r, c));
+  if (c.best.empty()) {
+    const size_t tried = c.prepared.size();
+    while (c.prepared.size() < methods.size()) RETURN_IF_ERROR(prepare_next());
+    if (bound_aware && c.prepared.size() > tried) {
+      // Long signals decomposed only the wavelets the probe favoured: the
+      // rest get the bound-aware quantiser before plain rounding.
+      const auto rest = std::span<const Prepared>(c.prepared).subspan(tried);
+      ASSIGN_OR_RETURN(auto fits, fit_max_error_bound_aware(r.bounds, r.goal, rest));
+      for (BoundAwareFit& f : fits) f.prepared_index += tried;
+      ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
+      if (fitted) return std::move(*fitted);
+    }
+    if (searched < c.prepared.size()) RETURN_IF_ERROR(plain_candidates(r, c, searched));
+  }
   if (representable) {
     // Smallest estimate first; each goes through the proof.
     std::vector<size_t> order(c.best.size());

@@ -12,21 +12,38 @@
 
 namespace vdx::fit {
 
-Bounds bounds_of(const ReferenceSamples& reference, std::span<const uint8_t> skip) {
-  const size_t n = reference.f64.empty() ? reference.f32.size() : reference.f64.size();
-  Bounds b;
-  b.reference.resize(n);
+namespace {
+
+void add_sums(Bounds& b) {
   double sum = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    const double r = reference.f64.empty() ? double{reference.f32[i]} : reference.f64[i];
-    const bool bounded = std::isfinite(r) && (skip.empty() || skip[i] == 0);
-    b.reference[i] = bounded ? r : NAN;
-    if (bounded) sum += r, ++b.counted;
+  for (double r : b.reference) {
+    if (r == r) sum += r, ++b.counted;
   }
   b.mean = b.counted ? sum / static_cast<double>(b.counted) : 0.0;
   for (double r : b.reference) {
     if (r == r) b.spread += (r - b.mean) * (r - b.mean);
   }
+}
+
+}  // namespace
+
+Bounds bounds_of(const ReferenceSamples& reference, std::span<const uint8_t> skip) {
+  const size_t n = reference.f64.empty() ? reference.f32.size() : reference.f64.size();
+  Bounds b;
+  b.reference.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const double r = reference.f64.empty() ? double{reference.f32[i]} : reference.f64[i];
+    const bool bounded = std::isfinite(r) && (skip.empty() || skip[i] == 0);
+    b.reference[i] = bounded ? r : NAN;
+  }
+  add_sums(b);
+  return b;
+}
+
+Bounds slice_of(const Bounds& bounds, size_t from, size_t count) {
+  Bounds b;
+  b.reference.assign(bounds.reference.begin() + from, bounds.reference.begin() + from + count);
+  add_sums(b);
   return b;
 }
 

@@ -25,6 +25,13 @@ struct Bounds {
   double spread = 0.0;  // sum of squared deviations from the mean
 };
 Bounds bounds_of(const ReferenceSamples& reference, std::span<const uint8_t> skip);
+// The bounds of `count` samples from `from`, with their own sums.
+Bounds slice_of(const Bounds& bounds, size_t from, size_t count);
+
+// Samples from the middle of a long signal that wavelets are ranked on
+// before any is decomposed in full: enough for every band of the deepest
+// level count to hold a few dozen coefficients.
+inline constexpr size_t kRankingProbe = size_t{1} << 13;
 
 struct Errors {
   double max_error = 0.0;

@@ -15,6 +15,12 @@ constexpr double kClose = 0.025;
 // Multipliers below this quantise a normalised signal to a handful of
 // steps; coarser ones only ever help the mean-only container.
 constexpr float kCoarsest = 0x1p-6f;
+// Ranking on a probe pays where the probe is a small part of the signal:
+// four decompositions of a probe cost half of one of the signal at this
+// many probes.
+constexpr size_t kProbesForEnergy = 4;
+// Trials per wavelet on the probe: a ranking needs no exact multiplier.
+constexpr int kProbeTrials = 4;
 
 }  // namespace
 
@@ -116,6 +122,27 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
     if (t.errors.of(kind) <= goal) out.best = std::move(t);
   }
   return out;
+}
+
+Result<std::vector<WaveletMethod>, CodecError> rank_for_energy(
+    std::span<const float> samples, const Bounds& bounds, std::span<const WaveletMethod> methods,
+    TargetKind kind, double goal) {
+  if (samples.size() < kProbesForEnergy * kRankingProbe) return std::vector<WaveletMethod>();
+  const size_t from = samples.size() / 2 - kRankingProbe / 2;
+  const Bounds probe_bounds = slice_of(bounds, from, kRankingProbe);
+  if (probe_bounds.counted == 0) return std::vector<WaveletMethod>();
+  std::vector<std::pair<double, size_t>> ranked;
+  for (size_t i = 0; i < methods.size(); ++i) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(samples.subspan(from, kRankingProbe), methods[i]));
+    ASSIGN_OR_RETURN(SearchOutcome found,
+                     search_multiplier(p, probe_bounds, kind, goal, 0,
+                                       first_guess(p, probe_bounds, kind, goal), kProbeTrials));
+    ranked.emplace_back(found.best ? found.best->bits : INFINITY, i);
+  }
+  std::stable_sort(ranked.begin(), ranked.end());
+  std::vector<WaveletMethod> order;
+  for (const auto& r : ranked) order.push_back(methods[r.second]);
+  return order;
 }
 
 }  // namespace vdx::fit

@@ -27,6 +27,14 @@ Result<SearchOutcome, CodecError> search_multiplier(const Prepared& p, const Bou
                                                     uint16_t threshold, float guess,
                                                     int max_trials, double to_beat = INFINITY);
 
+// The wavelets in the order of the size their plain search reaches on a
+// probe from the middle of a long signal (those that reach nothing last),
+// so that only the leading ones need decomposing in full; empty for short
+// signals. For the L2 targets, whose multipliers differ between wavelets.
+Result<std::vector<WaveletMethod>, CodecError> rank_for_energy(
+    std::span<const float> samples, const Bounds& bounds, std::span<const WaveletMethod> methods,
+    TargetKind kind, double goal);
+
 // A first multiplier for a goal from what quantisation noise usually gives:
 // about 0.3 step RMS, about one step at the worst sample.
 float first_guess(const Prepared& p, const Bounds& bounds, TargetKind kind, double goal);
