@@ -38,6 +38,9 @@ constexpr int kCoarsenessTries = 3;
 // repair stalled.
 constexpr size_t kWaveletsTried = 2;
 constexpr double kAfterStall = 1.3;
+// After a repair that ended with a handful of samples outside (out of 10^4
+// at 2^20 on the bench's tones and chirp): a step this small settled.
+constexpr double kAfterNearMiss = 1.1;
 // The coarser multiplier tried once one has settled, as a fraction of it:
 // on the bench's signals at 2^14..2^16 it was kept in about one case in
 // four, 3-9 % smaller (0.75, 0.86 and 0.9 gained less; finer retries, 1.15
@@ -56,7 +59,7 @@ constexpr double kCloseEstimates = 0.05;
 constexpr double kMostOutside = 0.01;
 // Repair rounds (the first from an exact decode, the others on the model)
 // before a multiplier is given up.
-constexpr int kRepairRounds = 8;
+constexpr int kRepairRounds = 10;
 // Finest detail levels a repair moves coefficients in.
 constexpr size_t kRepairLevels = 3;
 // Single steps tried first when a pair of steps is needed.
@@ -66,14 +69,15 @@ constexpr std::array<int, 4> kDeltas = {1, -1, 2, -2};
 // Coefficients whose atom is weaker than this fraction of its peak at the
 // sample are not moved for it: their window changes elsewhere more.
 constexpr float kWeakest = 0.25f;
-// When normal repairs stall with at most this many samples outside (on the
-// bench's signals at 2^16: 6-10 left of several hundred, each only 0.1-1 %
-// of its box outside), up to kThoroughRounds thorough rounds follow: every
-// level, both signs, atoms down to kThoroughWeakest of their peak (a fine
+// When normal repairs stall with at most this many samples outside, or one
+// in kStubbornShare of the bounded ones on long signals (on the bench's
+// signals at 2^16: 6-10 left of several hundred, each only 0.1-1 % of its
+// box outside), thorough rounds follow while each leaves fewer: every level,
+// both signs, atoms down to kThoroughWeakest of their peak (a fine
 // correction for a sample just outside) and more pairs. More samples left
 // means the multiplier is too coarse, and the work would be wasted.
 constexpr size_t kStubbornSamples = 12;
-constexpr int kThoroughRounds = 3;
+constexpr size_t kStubbornShare = 4096;
 constexpr float kThoroughWeakest = 0.02f;
 constexpr size_t kThoroughPairFirsts = 16;
 // Coefficients this small (in steps) are stepped toward zero by the sweep,
@@ -433,6 +437,13 @@ class BoundModel {
   std::vector<double> y_;
 };
 
+// How an attempt failed: the ratio its multiplier falls short by when too
+// many samples started outside, or that it ended with few samples left.
+struct Miss {
+  double too_coarse = 0.0;
+  bool nearly = false;
+};
+
 struct Attempt {
   std::vector<int16_t> values;
   float multiplier = 0.0f;
@@ -443,10 +454,10 @@ struct Attempt {
 // from an exact decode, the others on the model (the exact decode after
 // the sweep catches what the model got wrong).
 Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Attempt& a,
-                                       size_t bounded, double bound, bool retry,
-                                       double* too_coarse) {
+                                       size_t bounded, double bound, bool retry, Miss& miss) {
   size_t previous = 0;
-  int thorough_rounds = 0;
+  bool thorough = false;
+  const size_t stubborn = std::max(kStubbornSamples, bounded / kStubbornShare);
   for (int round = 0; round < kRepairRounds; ++round) {
     std::vector<size_t> outside;
     if (round == 0) {
@@ -458,27 +469,25 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
     }
     if (outside.empty()) return true;
     if (round == 0 && outside.size() > kMostOutside * static_cast<double>(bounded)) {
-      *too_coarse = model.error_quantile(kMostOutside / 2, bound);
+      miss.too_coarse = model.error_quantile(kMostOutside / 2, bound);
       return false;
     }
-    // A round that does not halve the misses is stalling: coarser moves
-    // than the boxes allow. The few samples left then get one thorough
-    // round; many left means the multiplier is too coarse for the boxes.
     // A coarser retry has a settled fallback: it gives up as soon as its
     // first repairs leave many behind.
-    if (retry && round == 1 && outside.size() > kStubbornSamples &&
+    if (retry && round == 1 && outside.size() > stubborn &&
         static_cast<double>(outside.size()) > kRetryFirstRound * static_cast<double>(previous)) {
       return false;
     }
+    // A round that does not halve the misses is stalling: coarser moves
+    // than the boxes allow. Few samples left then get thorough rounds, for
+    // as long as each leaves fewer; many left means the multiplier is too
+    // coarse for the boxes.
     const bool stalling = round > 0 && 2 * outside.size() > previous;
-    if (stalling && (thorough_rounds == kThoroughRounds || outside.size() > kStubbornSamples)) {
-      return false;
-    }
+    miss.nearly = outside.size() <= stubborn;
+    if (thorough ? outside.size() >= previous : stalling && !miss.nearly) return false;
     previous = outside.size();
-    // Once thorough, the rest of the rounds are too: few samples are left.
-    const bool thorough = stalling || thorough_rounds > 0;
+    thorough |= stalling;
     model.set_thorough(thorough);
-    thorough_rounds += thorough;
     bool moved = false;
     for (size_t i : outside) moved |= model.repair(a.values, i);
     model.set_thorough(false);
@@ -503,13 +512,11 @@ Result<bool, CodecError> sweep_and_check(const Prepared& p, BoundModel& model, A
   return false;
 }
 
-// `too_coarse` is set to the ratio the multiplier falls short by when too
-// many samples start outside (and left 0 otherwise).
+// `miss` says how it failed, when it did.
 Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxes& boxes,
                                                    size_t bounded, double bound,
                                                    const std::vector<Atom>& atoms,
-                                                   double coarseness, bool retry,
-                                                   double* too_coarse) {
+                                                   double coarseness, bool retry, Miss& miss) {
   const double wanted = coarseness * double{p.width()} / bound;
   const float top = p.finest_multiplier();
   if (!(wanted > 0.0) || !(top > 0.0f)) return std::optional<Attempt>();
@@ -520,10 +527,13 @@ Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxe
   quantize_trial(p, static_cast<float>(std::min(wanted, double{top})), 0, start);
   Attempt a{std::move(start.values), start.multiplier, start.scale};
   BoundModel model(p, boxes, atoms, a.multiplier);
-  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, retry, too_coarse));
+  ASSIGN_OR_RETURN(bool inside, repair_rounds(p, model, a, bounded, bound, retry, miss));
   if (!inside) return std::optional<Attempt>();
   ASSIGN_OR_RETURN(inside, sweep_and_check(p, model, a));
-  if (!inside) return std::optional<Attempt>();
+  if (!inside) {
+    miss.nearly = true;  // settled but for what the sweep's undo could not mend
+    return std::optional<Attempt>();
+  }
   return std::optional<Attempt>(std::move(a));
 }
 
@@ -557,13 +567,16 @@ std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, do
 Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, const Boxes& boxes,
                                      size_t bounded, double bound,
                                      const std::vector<Atom>& atoms, double coarseness,
-                                     BoundAwareFit& best, std::optional<BoundAwareFit>& other) {
+                                     double failed, BoundAwareFit& best,
+                                     std::optional<BoundAwareFit>& other) {
   const double coarser = coarseness * kCoarserRetry;
   // Both aims beyond the finest unsaturating multiplier would quantise alike.
   if (coarser * double{p.width()} / bound >= double{p.finest_multiplier()}) return false;
-  double too_coarse = 0.0;
+  // Nor is an aim at or past one that already failed worth the work.
+  if (coarser <= failed) return false;
+  Miss miss;
   ASSIGN_OR_RETURN(std::optional<Attempt> a,
-                   attempt(p, boxes, bounded, bound, atoms, coarser, true, &too_coarse));
+                   attempt(p, boxes, bounded, bound, atoms, coarser, true, miss));
   if (!a) return false;
   const double bits = estimate_bits(a->values, p.lengths);
   BoundAwareFit fit{index, a->multiplier, a->scale, std::move(a->values), bits};
@@ -629,21 +642,22 @@ Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Prepared& p = prepared[index];
     ASSIGN_OR_RETURN(auto atoms, cached_atoms(p));
     double coarseness = first_coarseness(p);
+    double failed = 0.0;  // the finest aim that failed
     for (int tries = 0; tries < kCoarsenessTries; ++tries) {
-      double too_coarse = 0.0;
+      Miss miss;
       ASSIGN_OR_RETURN(std::optional<Attempt> a,
-                       attempt(p, boxes, bounds.counted, bound, *atoms, coarseness, false,
-                               &too_coarse));
+                       attempt(p, boxes, bounds.counted, bound, *atoms, coarseness, false, miss));
       if (a) {
         const double bits = estimate_bits(a->values, p.lengths);
         if (!best || bits < best->bits) {
           best = BoundAwareFit{index, a->multiplier, a->scale, std::move(a->values), bits};
         }
         RETURN_IF_ERROR(try_coarser(p, index, boxes, bounds.counted, bound, *atoms, coarseness,
-                                    *best, other));
-        // Settling at once says the ranking was right; a wavelet that needed
-        // finer multipliers may well lose to the next one.
-        if (tries <= 1) {
+                                    failed, *best, other));
+        // Settling at once (or one stall's step on) says the ranking was
+        // right; a wavelet that needed finer multipliers may well lose to
+        // the next one.
+        if (coarseness <= first_coarseness(p) * kAfterStall * 1.001) {
           if (settled_at_once) *settled_at_once = true;
           return candidates();
         }
@@ -652,8 +666,11 @@ Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
       // Nothing finer is left to try once the aim reached the finest.
       if (coarseness * double{p.width()} / bound >= double{p.finest_multiplier()}) break;
       // Error ~ 1/multiplier: aim the quantile at the bound, or step when
-      // the repair stalled.
-      coarseness *= too_coarse > 0.0 ? std::max(1.15, too_coarse * 1.03) : kAfterStall;
+      // the repair stalled (a little when it nearly settled).
+      failed = std::max(failed, coarseness);
+      coarseness *= miss.too_coarse > 0.0 ? std::max(1.15, miss.too_coarse * 1.03)
+                    : miss.nearly         ? kAfterNearMiss
+                                          : kAfterStall;
     }
   }
   return candidates();
