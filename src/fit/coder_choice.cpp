@@ -18,13 +18,15 @@ constexpr size_t kSliceValues = 4096;
 constexpr size_t kKey = 4;
 constexpr size_t kShortestRepeat = 8;
 constexpr size_t kLongestRepeat = 129;  // DEFLATE's 258 bytes
-// Repeats must hold this share of the slices' estimated coefficient-stream
-// cost before DEFLATE is run. Over the bench's signals and targets (144
-// cases) it won above 0.45 but for sparse random walks, and from 0.27 on
-// chirps; its literals cost a quarter to a half more than the coefficient
-// stream's codes, so only the two containers' sizes decide. Loops longer
-// than a slice (a 108000-sample recording) are missed.
-constexpr double kRepeatShare = 0.3;
+// A match's own cost: length and distance codes with their extra bits.
+constexpr double kMatchBits = 24.0;
+// What repeats save must reach this share of the slices' estimated
+// coefficient-stream cost before DEFLATE is run. Over the bench's signals
+// and targets (144 cases) DEFLATE won on every case from 0.138 up but five
+// (sparse random walks, loose tones and chirps at 0.18-0.57) and on none
+// below 0.135; its literals cost a quarter to a half more than the
+// coefficient stream's codes, so only the two containers' sizes decide.
+constexpr double kRepeatShare = 0.135;
 constexpr size_t kHashBits = 12;
 
 uint64_t key_at(const int16_t* v) {
@@ -71,13 +73,12 @@ void cover(const int16_t* v, size_t n, std::vector<int32_t>& last, Coverage& c) 
         ++length;
       }
     }
-    const bool repeat = length >= kShortestRepeat;
-    if (!repeat) length = 1;
-    for (size_t t = i; t < i + length; ++t) {
-      const double cost = cost_of(v[t]);
-      c.total += cost;
-      if (repeat) c.repeated += cost;
-    }
+    if (length < kShortestRepeat) length = 1;
+    double cost = 0.0;
+    for (size_t t = i; t < i + length; ++t) cost += cost_of(v[t]);
+    c.total += cost;
+    // What a match saves over coding its coefficients one by one.
+    if (length >= kShortestRepeat) c.repeated += std::max(0.0, cost - kMatchBits);
     i += length;
   }
 }

@@ -13,9 +13,9 @@
 
 namespace vdx::fit {
 
-// True when repeats of eight coefficients or more hold enough of the
-// estimated coefficient-stream cost of sampled slices of `values` (band
-// layout order) for DEFLATE to be worth running.
+// True when what repeats of eight coefficients or more would save is a
+// large enough share of the estimated coefficient-stream cost of sampled
+// slices of `values` (band layout order) for DEFLATE to be worth running.
 bool deflate_may_win(std::span<const int16_t> values);
 
 }  // namespace vdx::fit
