@@ -87,6 +87,8 @@ constexpr int kSweepMagnitude = 2;
 // neighbours in a piecewise constant signal, say).
 constexpr int kZeroMagnitude = 12;
 constexpr int kSweepPasses = 2;
+// Samples the error quantile that aims the next multiplier looks at, at most.
+constexpr size_t kQuantileSamples = size_t{1} << 16;
 // Exact decodes that undo the sweep's moves around a miss.
 constexpr int kUndoRounds = 3;
 
@@ -100,6 +102,9 @@ constexpr size_t kBorderSamples = 32;
 // wavelet and multiplier tried.
 struct Boxes {
   std::vector<double> lo, hi, inner_lo, inner_hi;
+  // The model's samples, one buffer for every attempt: fresh memory of a
+  // long signal's size costs page faults each time.
+  std::vector<double> model;
 
   Boxes(const Bounds& bounds, double bound, float width) {
     const size_t n = bounds.reference.size();
@@ -136,21 +141,18 @@ class BoundModel {
     double change;  // in the window's total violation
   };
 
-  BoundModel(const Prepared& p, const Boxes& boxes, const std::vector<Atom>& atoms,
+  BoundModel(const Prepared& p, Boxes& boxes, const std::vector<Atom>& atoms,
              float multiplier)
       : p_(p), atoms_(atoms), starts_(band_starts(p)),
         gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count),
-        lo_(boxes.lo), hi_(boxes.hi), inner_lo_(boxes.inner_lo), inner_hi_(boxes.inner_hi) {}
+        lo_(boxes.lo), hi_(boxes.hi), inner_lo_(boxes.inner_lo), inner_hi_(boxes.inner_hi),
+        y_(boxes.model) {}
 
   // Loads an exact decode; returns the samples outside their box, worst first.
   std::vector<size_t> load(std::span<const float> decoded) {
     y_.assign(decoded.begin(), decoded.begin() + n_);
-    return outside();
-  }
-
-  // The samples outside their box in the model, worst first.
-  std::vector<size_t> outside() const {
-    std::vector<std::pair<double, size_t>> outside;
+    touched_.clear();
+    std::vector<std::pair<double, size_t>> found;
     // Almost every sample is inside: a block is scanned sample by sample
     // only when a branch-free test finds one outside (lo - y > 0 exactly
     // when lo > y, infinities and NaN included).
@@ -159,16 +161,24 @@ class BoundModel {
       const size_t to = std::min(n_, from + kBlock);
       bool any = false;
       for (size_t i = from; i < to; ++i) any |= (lo_[i] > y_[i]) | (y_[i] > hi_[i]);
-      if (!any) continue;
-      for (size_t i = from; i < to; ++i) {
-        const double excess = std::max(lo_[i] - y_[i], y_[i] - hi_[i]);
-        if (excess > 0.0) outside.emplace_back(excess, i);
-      }
+      if (any) collect_outside(from, to, found);
     }
-    std::sort(outside.begin(), outside.end(), std::greater<>());
-    std::vector<size_t> order(outside.size());
-    for (size_t k = 0; k < outside.size(); ++k) order[k] = outside[k].second;
-    return order;
+    return worst_first(found);
+  }
+
+  // The samples outside their box in the model now, worst first, given
+  // those outside at the last look (a load or a call of this): only they
+  // and the windows moved since can be outside, so only they are scanned.
+  std::vector<size_t> outside_since(std::span<const size_t> before) {
+    for (size_t i : before) touched_.emplace_back(i, i + 1);
+    std::sort(touched_.begin(), touched_.end());
+    std::vector<std::pair<double, size_t>> found;
+    size_t done = 0;  // samples below this were scanned
+    for (const auto& [from, to] : touched_) {
+      if (to > done) collect_outside(std::max(from, done), to, found), done = to;
+    }
+    touched_.clear();
+    return worst_first(found);
   }
 
   // Thorough repairs try every level's coefficients with both signs, and
@@ -299,9 +309,11 @@ class BoundModel {
   // The error (in bounds) that all but `fraction` of the bounded samples
   // stay within, in the last exact decode.
   double error_quantile(double fraction, double bound) const {
+    // An aim needs no exact quantile: long signals are sampled.
+    const size_t stride = std::max<size_t>(1, n_ / kQuantileSamples);
     std::vector<double> errors;
-    errors.reserve(n_);
-    for (size_t i = 0; i < n_; ++i) {
+    errors.reserve(n_ / stride + 1);
+    for (size_t i = 0; i < n_; i += stride) {
       if (std::isfinite(lo_[i])) errors.push_back(std::abs(y_[i] - (lo_[i] + hi_[i]) / 2));
     }
     if (errors.empty()) return 0.0;
@@ -413,8 +425,31 @@ class BoundModel {
   void apply(std::vector<int16_t>& q, size_t band, size_t index, int delta) {
     q[index] = static_cast<int16_t>(q[index] + delta);
     const double scale = delta * gain_;
-    for_window(atoms_[band], static_cast<int64_t>(index - starts_[band]),
-               [&](size_t s, float at) { y_[s] += scale * at; });
+    const Atom& a = atoms_[band];
+    const int64_t k = static_cast<int64_t>(index - starts_[band]);
+    for_window(a, k, [&](size_t s, float at) { y_[s] += scale * at; });
+    const int64_t start = k * a.step + a.offset;
+    const int64_t end = start + static_cast<int64_t>(a.values.size());
+    const int64_t n = static_cast<int64_t>(n_);
+    if (end > 0 && start < n) {
+      touched_.emplace_back(static_cast<size_t>(std::max<int64_t>(start, 0)),
+                            static_cast<size_t>(std::min(end, n)));
+    }
+  }
+
+  void collect_outside(size_t from, size_t to,
+                       std::vector<std::pair<double, size_t>>& found) const {
+    for (size_t i = from; i < to; ++i) {
+      const double excess = std::max(lo_[i] - y_[i], y_[i] - hi_[i]);
+      if (excess > 0.0) found.emplace_back(excess, i);
+    }
+  }
+
+  static std::vector<size_t> worst_first(std::vector<std::pair<double, size_t>>& found) {
+    std::sort(found.begin(), found.end(), std::greater<>());
+    std::vector<size_t> order(found.size());
+    for (size_t k = 0; k < found.size(); ++k) order[k] = found[k].second;
+    return order;
   }
 
   struct Move {
@@ -434,7 +469,9 @@ class BoundModel {
   const std::vector<double>& hi_;
   const std::vector<double>& inner_lo_;
   const std::vector<double>& inner_hi_;
-  std::vector<double> y_;
+  std::vector<double>& y_;
+  // Sample ranges whose model values moved since the last look for misses.
+  std::vector<std::pair<size_t, size_t>> touched_;
 };
 
 // How an attempt failed: the ratio its multiplier falls short by when too
@@ -458,14 +495,14 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
   size_t previous = 0;
   bool thorough = false;
   const size_t stubborn = std::max(kStubbornSamples, bounded / kStubbornShare);
+  std::vector<size_t> outside;
   for (int round = 0; round < kRepairRounds; ++round) {
-    std::vector<size_t> outside;
     if (round == 0) {
       ASSIGN_OR_RETURN(std::vector<float> decoded,
                        decode_values(p, a.multiplier, a.scale, a.values));
       outside = model.load(decoded);
     } else {
-      outside = model.outside();
+      outside = model.outside_since(outside);
     }
     if (outside.empty()) return true;
     if (round == 0 && outside.size() > kMostOutside * static_cast<double>(bounded)) {
@@ -493,7 +530,7 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
     model.set_thorough(false);
     if (!moved) return false;
   }
-  return model.outside().empty();
+  return model.outside_since(outside).empty();
 }
 
 // Sweeps, then decodes exactly; around any miss (the model's float drift,
@@ -506,14 +543,14 @@ Result<bool, CodecError> sweep_and_check(const Prepared& p, BoundModel& model, A
     const std::vector<size_t> outside = model.load(decoded);
     if (outside.empty()) return true;
     bool moved = model.undo_around(a.values, outside);
-    for (size_t i : model.outside()) moved |= model.repair(a.values, i);
+    for (size_t i : model.outside_since(outside)) moved |= model.repair(a.values, i);
     if (!moved) return false;
   }
   return false;
 }
 
 // `miss` says how it failed, when it did.
-Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, const Boxes& boxes,
+Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, Boxes& boxes,
                                                    size_t bounded, double bound,
                                                    const std::vector<Atom>& atoms,
                                                    double coarseness, bool retry, Miss& miss) {
@@ -564,7 +601,7 @@ std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, do
 // save, and the estimated size is not monotonic in the multiplier. Both
 // stay candidates when their estimates are close (the coder decides), the
 // smaller becoming `best`.
-Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, const Boxes& boxes,
+Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, Boxes& boxes,
                                      size_t bounded, double bound,
                                      const std::vector<Atom>& atoms, double coarseness,
                                      double failed, BoundAwareFit& best,
@@ -632,7 +669,7 @@ Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     return out;
   };
   const std::vector<size_t> order = likely_smallest_first(prepared, bound);
-  const Boxes boxes(bounds, bound, prepared[0].width());
+  Boxes boxes(bounds, bound, prepared[0].width());
   for (size_t rank = 0; rank < order.size(); ++rank) {
     // The ranking is an estimate: past the wavelets it favours, the others
     // are tried only while none has settled (a wide ramp may settle on one
