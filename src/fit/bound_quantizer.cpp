@@ -78,6 +78,8 @@ constexpr float kWeakest = 0.25f;
 // means the multiplier is too coarse, and the work would be wasted.
 constexpr size_t kStubbornSamples = 12;
 constexpr size_t kStubbornShare = 4096;
+// Thorough repairs per attempt, in units of the samples that count as few.
+constexpr size_t kThoroughBudget = 3;
 constexpr float kThoroughWeakest = 0.02f;
 constexpr size_t kThoroughPairFirsts = 16;
 // Coefficients this small (in steps) are stepped toward zero by the sweep,
@@ -494,6 +496,7 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
                                        size_t bounded, double bound, bool retry, Miss& miss) {
   size_t previous = 0;
   bool thorough = false;
+  size_t thorough_repairs = 0;
   const size_t stubborn = std::max(kStubbornSamples, bounded / kStubbornShare);
   std::vector<size_t> outside;
   for (int round = 0; round < kRepairRounds; ++round) {
@@ -524,6 +527,10 @@ Result<bool, CodecError> repair_rounds(const Prepared& p, BoundModel& model, Att
     if (thorough ? outside.size() >= previous : stalling && !miss.nearly) return false;
     previous = outside.size();
     thorough |= stalling;
+    // Thorough repairs cost up to a hundred times a normal one on long
+    // atoms: their total is bounded, whatever the signal.
+    thorough_repairs += thorough ? outside.size() : 0;
+    if (thorough_repairs > kThoroughBudget * stubborn) return false;
     model.set_thorough(thorough);
     bool moved = false;
     for (size_t i : outside) moved |= model.repair(a.values, i);
