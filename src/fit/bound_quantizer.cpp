@@ -103,21 +103,28 @@ constexpr size_t kBorderSamples = 32;
 // moves aim for; unbounded samples get infinite ones. The same for every
 // wavelet and multiplier tried.
 struct Boxes {
-  std::vector<double> lo, hi, inner_lo, inner_hi;
+  // The box itself is x - B .. x + B, computed where it is needed from the
+  // reference (NaN where unbounded, which no comparison finds outside):
+  // a long signal's fit is bound by memory traffic and page faults more
+  // than by arithmetic.
+  const std::vector<double>& reference;
+  double bound;
+  std::vector<double> inner_lo, inner_hi;
   // The model's samples, one buffer for every attempt: fresh memory of a
   // long signal's size costs page faults each time.
   std::vector<double> model;
 
-  Boxes(const Bounds& bounds, double bound, float width) {
+  Boxes(const Bounds& bounds, double bound, float width)
+      : reference(bounds.reference), bound(bound) {
     const size_t n = bounds.reference.size();
-    lo.resize(n), hi.resize(n), inner_lo.resize(n), inner_hi.resize(n);
+    inner_lo.resize(n), inner_hi.resize(n);
     for (size_t i = 0; i < n; ++i) {
       const double r = bounds.reference[i];
       if (r != r) {
-        lo[i] = inner_lo[i] = -INFINITY, hi[i] = inner_hi[i] = INFINITY;
+        inner_lo[i] = -INFINITY, inner_hi[i] = INFINITY;
         continue;
       }
-      lo[i] = r - bound, hi[i] = r + bound;
+      const double lo = r - bound, hi = r + bound;
       // The model adds atoms in double; the decoder rounds every step to
       // float32. One float32 spacing at the sample and a relative 2^-20 of
       // the range keep the model's moves clear of that drift.
@@ -129,7 +136,7 @@ struct Boxes {
       const bool border = i < kBorderSamples || n - i <= kBorderSamples;
       const double margin =
           border ? bound / 4 : std::min(ulp + double{width} * 0x1p-20, bound / 4);
-      inner_lo[i] = lo[i] + margin, inner_hi[i] = hi[i] - margin;
+      inner_lo[i] = lo + margin, inner_hi[i] = hi - margin;
     }
   }
 };
@@ -147,7 +154,8 @@ class BoundModel {
              float multiplier)
       : p_(p), atoms_(atoms), starts_(band_starts(p)),
         gain_(double{p.width()} / double{multiplier}), n_(p.header.sample_count),
-        lo_(boxes.lo), hi_(boxes.hi), inner_lo_(boxes.inner_lo), inner_hi_(boxes.inner_hi),
+        x_(boxes.reference), bound_(boxes.bound), inner_lo_(boxes.inner_lo),
+        inner_hi_(boxes.inner_hi),
         y_(boxes.model) {}
 
   // Loads an exact decode; returns the samples outside their box, worst first.
@@ -162,7 +170,7 @@ class BoundModel {
     for (size_t from = 0; from < n_; from += kBlock) {
       const size_t to = std::min(n_, from + kBlock);
       bool any = false;
-      for (size_t i = from; i < to; ++i) any |= (lo_[i] > y_[i]) | (y_[i] > hi_[i]);
+      for (size_t i = from; i < to; ++i) any |= (lo(i) > y_[i]) | (y_[i] > hi(i));
       if (any) collect_outside(from, to, found);
     }
     return worst_first(found);
@@ -316,7 +324,7 @@ class BoundModel {
     std::vector<double> errors;
     errors.reserve(n_ / stride + 1);
     for (size_t i = 0; i < n_; i += stride) {
-      if (std::isfinite(lo_[i])) errors.push_back(std::abs(y_[i] - (lo_[i] + hi_[i]) / 2));
+      if (x_[i] == x_[i]) errors.push_back(std::abs(y_[i] - (lo(i) + hi(i)) / 2));
     }
     if (errors.empty()) return 0.0;
     const size_t k = std::min(errors.size() - 1,
@@ -442,7 +450,7 @@ class BoundModel {
   void collect_outside(size_t from, size_t to,
                        std::vector<std::pair<double, size_t>>& found) const {
     for (size_t i = from; i < to; ++i) {
-      const double excess = std::max(lo_[i] - y_[i], y_[i] - hi_[i]);
+      const double excess = std::max(lo(i) - y_[i], y_[i] - hi(i));
       if (excess > 0.0) found.emplace_back(excess, i);
     }
   }
@@ -467,8 +475,11 @@ class BoundModel {
   std::vector<size_t> starts_;
   double gain_;  // signal units per step of a unit atom value
   size_t n_;
-  const std::vector<double>& lo_;
-  const std::vector<double>& hi_;
+  double lo(size_t i) const { return x_[i] - bound_; }
+  double hi(size_t i) const { return x_[i] + bound_; }
+
+  const std::vector<double>& x_;  // NaN where unbounded
+  double bound_;
   const std::vector<double>& inner_lo_;
   const std::vector<double>& inner_hi_;
   std::vector<double>& y_;
