@@ -27,6 +27,9 @@ constexpr double kMatchBits = 24.0;
 // below 0.135; its literals cost a quarter to a half more than the
 // coefficient stream's codes, so only the two containers' sizes decide.
 constexpr double kRepeatShare = 0.135;
+// From this share on DEFLATE won every case, by 3.2x or more (loops):
+// the coefficient stream is not written at all.
+constexpr double kRepeatsDominate = 0.7;
 constexpr size_t kHashBits = 12;
 
 uint64_t key_at(const int16_t* v) {
@@ -85,9 +88,9 @@ void cover(const int16_t* v, size_t n, std::vector<int32_t>& last, Coverage& c) 
 
 }  // namespace
 
-bool deflate_may_win(std::span<const int16_t> values) {
+DeflateOutlook deflate_outlook(std::span<const int16_t> values) {
   const size_t n = values.size();
-  if (n < 2 * kShortestRepeat) return false;
+  if (n < 2 * kShortestRepeat) return DeflateOutlook::Loses;
   const size_t slice = std::min(n, kSliceValues);
   const size_t slices = n <= kSlices * kSliceValues ? 1 : kSlices;
   std::vector<int32_t> last(size_t{1} << kHashBits);
@@ -98,7 +101,9 @@ bool deflate_may_win(std::span<const int16_t> values) {
     cover(values.data() + from, to - from, last, c);
   }
   const double share = c.total > 0.0 ? c.repeated / c.total : 0.0;
-  return share >= kRepeatShare;
+  return share >= kRepeatsDominate ? DeflateOutlook::Wins
+         : share >= kRepeatShare    ? DeflateOutlook::MayWin
+                                    : DeflateOutlook::Loses;
 }
 
 }  // namespace vdx::fit

@@ -13,9 +13,16 @@
 
 namespace vdx::fit {
 
-// True when what repeats of eight coefficients or more would save is a
-// large enough share of the estimated coefficient-stream cost of sampled
-// slices of `values` (band layout order) for DEFLATE to be worth running.
-bool deflate_may_win(std::span<const int16_t> values);
+enum class DeflateOutlook : uint8_t {
+  Loses,   // the coefficient stream alone is written
+  MayWin,  // both are written and the smaller kept
+  Wins,    // repeats are most of the cost: DEFLATE alone is written
+};
+
+// What repeats of eight coefficients or more would save, as a share of the
+// estimated coefficient-stream cost of sampled slices of `values` (band
+// layout order), says whether DEFLATE is worth running, and whether the
+// coefficient stream still is.
+DeflateOutlook deflate_outlook(std::span<const int16_t> values);
 
 }  // namespace vdx::fit

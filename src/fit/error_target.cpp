@@ -59,6 +59,7 @@ struct Encoded {
   bool plain = false;
   uint16_t threshold = 0;
   std::span<const int16_t> values;  // for another coder's container
+  DeflateOutlook outlook = DeflateOutlook::Loses;
 };
 
 Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float multiplier,
@@ -67,6 +68,9 @@ Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float mu
   PreparedHeader header = p.header;
   header.scale = scale;
   Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold, values};
+  // Left to the fitter, the coder is whichever writes the smaller container.
+  if (e.coder == EntropyCoder::Auto) e.outlook = deflate_outlook(values);
+  if (e.outlook == DeflateOutlook::Wins) e.coder = EntropyCoder::Deflate;
   ASSIGN_OR_RETURN(e.container, encode_container(header, multiplier, e.coder, values, p.lengths));
   return e;
 }
@@ -106,9 +110,8 @@ Result<Errors, CodecError> decoded_errors(const Request& r, std::span<const uint
 }
 
 Result<Proof, CodecError> prove(const Request& r, Encoded e) {
-  // Left to the fitter, the coder is whichever writes the smaller
-  // container; only that one is decoded.
-  if (e.coder == EntropyCoder::Auto && deflate_may_win(e.values)) {
+  // Where DEFLATE may win both are written; only the smaller is decoded.
+  if (e.coder == EntropyCoder::Auto && e.outlook == DeflateOutlook::MayWin) {
     PreparedHeader header = e.prepared->header;
     header.scale = e.scale;
     ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
