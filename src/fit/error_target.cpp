@@ -62,16 +62,20 @@ struct Encoded {
   DeflateOutlook outlook = DeflateOutlook::Loses;
 };
 
+Result<std::vector<uint8_t>, CodecError> container_of(const Encoded& e, EntropyCoder coder) {
+  PreparedHeader header = e.prepared->header;
+  header.scale = e.scale;
+  return encode_container(header, e.multiplier, coder, e.values, e.prepared->lengths);
+}
+
 Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float multiplier,
                                    uint8_t scale, std::span<const int16_t> values, bool plain,
                                    uint16_t threshold) {
-  PreparedHeader header = p.header;
-  header.scale = scale;
   Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold, values};
   // Left to the fitter, the coder is whichever writes the smaller container.
   if (e.coder == EntropyCoder::Auto) e.outlook = deflate_outlook(values);
   if (e.outlook == DeflateOutlook::Wins) e.coder = EntropyCoder::Deflate;
-  ASSIGN_OR_RETURN(e.container, encode_container(header, multiplier, e.coder, values, p.lengths));
+  ASSIGN_OR_RETURN(e.container, container_of(e, e.coder));
   return e;
 }
 
@@ -112,11 +116,7 @@ Result<Errors, CodecError> decoded_errors(const Request& r, std::span<const uint
 Result<Proof, CodecError> prove(const Request& r, Encoded e) {
   // Where DEFLATE may win both are written; only the smaller is decoded.
   if (e.coder == EntropyCoder::Auto && e.outlook == DeflateOutlook::MayWin) {
-    PreparedHeader header = e.prepared->header;
-    header.scale = e.scale;
-    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated,
-                     encode_container(header, e.multiplier, EntropyCoder::Deflate, e.values,
-                                      e.prepared->lengths));
+    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated, container_of(e, EntropyCoder::Deflate));
     if (deflated.size() < e.container.size()) {
       e.container = std::move(deflated);
       e.coder = EntropyCoder::Deflate;
@@ -267,6 +267,50 @@ Result<void, CodecError> plain_candidates(const Request& r, Candidates& c, size_
   return {};
 }
 
+// Decomposes the next of `methods` into c.prepared.
+Result<void, CodecError> prepare_next(std::span<const float> samples,
+                                      std::span<const WaveletMethod> methods, Candidates& c) {
+  ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[c.prepared.size()]));
+  c.prepared.push_back(std::move(p));
+  return {};
+}
+
+// The bound-aware fits of the `leading` wavelets of a ranked signal, each
+// decomposed when its turn comes; the next is tried only when one did not
+// settle at once.
+Result<std::vector<BoundAwareFit>, CodecError> leading_fits(const Request& r,
+                                                            std::span<const float> samples,
+                                                            std::span<const WaveletMethod> methods,
+                                                            size_t leading, Candidates& c) {
+  std::vector<BoundAwareFit> fits;
+  for (size_t i = 0; i < leading; ++i) {
+    if (i == c.prepared.size()) RETURN_IF_ERROR(prepare_next(samples, methods, c));
+    bool at_once = false;
+    ASSIGN_OR_RETURN(auto found,
+                     fit_max_error_bound_aware(
+                         r.bounds, r.goal, std::span<const Prepared>(c.prepared).subspan(i, 1),
+                         &at_once));
+    for (BoundAwareFit& f : found) f.prepared_index += i, fits.push_back(std::move(f));
+    if (at_once) break;
+  }
+  keep_close_smallest(fits);
+  return fits;
+}
+
+// The plain search's candidates through the proof, smallest estimate first.
+Result<std::optional<FittedContainer>, CodecError> proven_plain_candidate(const Request& r,
+                                                                          Candidates& c) {
+  std::vector<size_t> order(c.best.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return c.best[a].bits < c.best[b].bits; });
+  for (size_t i : order) {
+    ASSIGN_OR_RETURN(auto fitted, prove_plain(r, c.prepared[c.owner[i]], std::move(c.best[i])));
+    if (fitted) return fitted;
+  }
+  return std::optional<FittedContainer>();
+}
+
 std::vector<WaveletMethod> methods_of(const ErrorTarget& target) {
   if (target.has_method) return {target.method};
   return {WaveletMethod::Cdf97, WaveletMethod::Cdf53, WaveletMethod::Db4, WaveletMethod::Sym4};
@@ -315,11 +359,7 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
                                                      : kWaveletsSearched);
     }
   }
-  const auto prepare_next = [&]() -> Result<void, CodecError> {
-    ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[c.prepared.size()]));
-    c.prepared.push_back(std::move(p));
-    return {};
-  };
+  const auto prepare_next = [&] { return fit::prepare_next(samples, methods, c); };
   // Unranked signals (short ones, or a fixed wavelet) are ranked whole.
   const bool one_by_one = leading < methods.size();
   c.prepared.reserve(methods.size());
@@ -328,22 +368,9 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   if (mean_only) return std::move(*mean_only);
 
   if (bound_aware) {
-    std::vector<BoundAwareFit> fits;
-    if (one_by_one) {
-      for (size_t i = 0; i < leading; ++i) {
-        if (i == c.prepared.size()) RETURN_IF_ERROR(prepare_next());
-        bool at_once = false;
-        ASSIGN_OR_RETURN(auto found, fit_max_error_bound_aware(
-                                         r.bounds, r.goal,
-                                         std::span<const Prepared>(c.prepared).subspan(i, 1),
-                                         &at_once));
-        for (BoundAwareFit& f : found) f.prepared_index += i, fits.push_back(std::move(f));
-        if (at_once) break;
-      }
-      keep_close_smallest(fits);
-    } else {
-      ASSIGN_OR_RETURN(fits, fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
-    }
+    ASSIGN_OR_RETURN(std::vector<BoundAwareFit> fits,
+                     one_by_one ? leading_fits(r, samples, methods, leading, c)
+                                : fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
     ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
     if (fitted) return std::move(*fitted);
   }
@@ -370,15 +397,8 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
     if (searched < c.prepared.size()) RETURN_IF_ERROR(plain_candidates(r, c, searched));
   }
   if (representable) {
-    // Smallest estimate first; each goes through the proof.
-    std::vector<size_t> order(c.best.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return c.best[a].bits < c.best[b].bits; });
-    for (size_t i : order) {
-      ASSIGN_OR_RETURN(auto fitted, prove_plain(r, c.prepared[c.owner[i]], std::move(c.best[i])));
-      if (fitted) return std::move(*fitted);
-    }
+    ASSIGN_OR_RETURN(auto fitted, proven_plain_candidate(r, c));
+    if (fitted) return std::move(*fitted);
   }
   return fail(CodecError::target_unreachable(unreachable_text(r.kind, r.target, c.finest)));
 }
