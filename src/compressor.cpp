@@ -172,14 +172,14 @@ namespace {
 }  // namespace
 
 Result<PreparedSignal, CodecError> prepare_signal(std::span<const float> samples,
-                                                  WaveletMethod method) {
+                                                  WaveletMethod method, uint8_t levels) {
   const size_t n = samples.size();
   wavelet::DwtHandle dwt = wavelet::create_dwt(method);
   const size_t filter_length = dwt->filter_length();
   PreparedSignal prepared;
   PreparedHeader& header = prepared.header;
   header.method = method;
-  header.levels = choose_levels(n, filter_length);
+  header.levels = levels != 0 ? levels : choose_levels(n, filter_length);
   header.sample_count = static_cast<uint32_t>(n);
 
   // Written in full before it is read, so not zero-filled first.

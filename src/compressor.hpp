@@ -54,8 +54,10 @@ struct PreparedSignal {
   PreparedHeader header;
   std::vector<wavelet::DwtLevel> bands;
 };
+// `levels` 0 is the compressor's own level count; others (1 to 8) are for
+// the fitter, whose containers may decompose less deeply than it would.
 Result<PreparedSignal, CodecError> prepare_signal(std::span<const float> samples,
-                                                  WaveletMethod method);
+                                                  WaveletMethod method, uint8_t levels = 0);
 
 // The container of quantised bands in band layout order (the deepest
 // approximation, then the details finest first) under `multiplier`, coded

@@ -56,7 +56,10 @@ class Fit:
     with the same wavelet, multiplier and coder, plainly rounded, which is
     neither the same bytes nor bound to meet the target. ``method``,
     ``scale``, ``cutoff``, ``coder`` and ``quant_multiplier`` spell out
-    ``options`` (which has no attributes)."""
+    ``options`` (which has no attributes). ``levels`` is the container's
+    level count: a ``max_error`` fit may decompose in one level where that
+    writes a smaller container (steps, recordings that loop), which no
+    options ask for."""
 
     options: verdalix.CompressionOptions
     nbytes: int
@@ -70,6 +73,7 @@ class Fit:
     quant_multiplier: float
     container: bytes
     options_reproduce: bool
+    levels: int
 
 
 def _target(function: str, max_error: object, rms_error: object,
@@ -119,7 +123,8 @@ def _fit(function: str, data: object, max_error: object, rms_error: object,
     peak, rms, prd_ = errors
     fit = Fit(options=options, nbytes=len(blob), max_error=peak, rms_error=rms, prd=prd_,
               method=header["method"], scale=scale, cutoff=cutoff, coder=_CODER_NAMES[coder],
-              quant_multiplier=multiplier, container=blob, options_reproduce=reproduce)
+              quant_multiplier=multiplier, container=blob, options_reproduce=reproduce,
+              levels=header["levels"])
     return fit, blob
 
 

@@ -29,7 +29,7 @@ struct Atom {
 // One atom per band in band layout order, for the prepared signal's wavelet
 // and level count; made once per process and read-only after that, shared
 // by every thread.
-inline constexpr size_t kMaxCachedLevels = 8;
+inline constexpr size_t kMaxCachedLevels = 10;
 Result<const std::vector<Atom>*, CodecError> cached_atoms(const Prepared& p);
 
 }  // namespace vdx::fit

@@ -592,27 +592,33 @@ Result<std::optional<Attempt>, CodecError> attempt(const Prepared& p, Boxes& box
   return std::optional<Attempt>(std::move(a));
 }
 
-// The wavelets by their plain rounding's estimated size at the first
-// coarse multiplier, smallest first: the moves that follow change sizes by
-// similar fractions whatever the wavelet, so this ranks them for a
-// fraction of the work.
-std::vector<size_t> likely_smallest_first(std::span<const Prepared> prepared, double bound) {
+}  // namespace
+
+float first_plain_multiplier(const Prepared& p, double bound) {
+  const double wanted = first_coarseness(p) * double{p.width()} / bound;
+  return cap_multiplier(static_cast<float>(std::min(wanted, 0x1p22)), p.smallest, p.largest);
+}
+
+// The moves that follow plain rounding change sizes by similar fractions
+// whatever the wavelet, so its estimate ranks them for a fraction of the
+// work.
+PlainRanking rank_plain_rounding(std::span<const Prepared> prepared, double bound) {
   std::vector<std::pair<double, size_t>> ranked;
   std::vector<int16_t> values;
   for (size_t index = 0; index < prepared.size(); ++index) {
     const Prepared& p = prepared[index];
-    const double wanted = first_coarseness(p) * double{p.width()} / bound;
-    const float m = cap_multiplier(static_cast<float>(std::min(wanted, 0x1p22)), p.smallest,
-                                   p.largest);
     values.resize(p.coefficients.size());
-    quantize_band(p.coefficients, m, values);
+    quantize_band(p.coefficients, first_plain_multiplier(p, bound), values);
     ranked.emplace_back(estimate_bits(values, p.lengths), index);
   }
   std::sort(ranked.begin(), ranked.end());
-  std::vector<size_t> order;
-  for (const auto& r : ranked) order.push_back(r.second);
-  return order;
+  PlainRanking out;
+  for (const auto& r : ranked) out.order.push_back(r.second);
+  if (!ranked.empty()) out.smallest_bits = ranked.front().first;
+  return out;
 }
+
+namespace {
 
 // One coarser multiplier past the one that settled, kept when it settles
 // too: the repairs it needs often cost fewer bits than its coarser steps
@@ -646,20 +652,19 @@ Result<bool, CodecError> try_coarser(const Prepared& p, size_t index, Boxes& box
 
 }  // namespace
 
-// Shorter signals than two probes are ranked whole by the quantiser itself.
-
-Result<std::vector<WaveletMethod>, CodecError> rank_for_max_error(
-    std::span<const float> samples, std::span<const WaveletMethod> methods, double bound) {
-  if (samples.size() < 2 * kRankingProbe) return std::vector<WaveletMethod>();
-  const auto probe = samples.subspan(samples.size() / 2 - kRankingProbe / 2, kRankingProbe);
+Result<ProbeRanking, CodecError> rank_for_max_error(std::span<const float> samples,
+                                                    std::span<const WaveletMethod> methods,
+                                                    double bound) {
   std::vector<Prepared> prepared;
   for (WaveletMethod method : methods) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(probe, method));
+    ASSIGN_OR_RETURN(Prepared p, prepare(ranking_probe(samples), method));
     prepared.push_back(std::move(p));
   }
-  std::vector<WaveletMethod> ranked;
-  for (size_t index : likely_smallest_first(prepared, bound)) ranked.push_back(methods[index]);
-  return ranked;
+  const PlainRanking ranking = rank_plain_rounding(prepared, bound);
+  ProbeRanking out;
+  for (size_t index : ranking.order) out.methods.push_back(methods[index]);
+  out.smallest_bits = ranking.smallest_bits;
+  return out;
 }
 
 size_t wavelets_tried_for_max_error() { return kWaveletsTried; }
@@ -674,7 +679,7 @@ void keep_close_smallest(std::vector<BoundAwareFit>& fits) {
 
 Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     const Bounds& bounds, double bound, std::span<const Prepared> prepared,
-    bool* settled_at_once) {
+    bool* settled_at_once, std::span<const size_t> ranked) {
   if (settled_at_once) *settled_at_once = false;
   if (!(bound > 0.0) || bounds.counted == 0 || prepared.empty()) {
     return std::vector<BoundAwareFit>();
@@ -686,7 +691,10 @@ Result<std::vector<BoundAwareFit>, CodecError> fit_max_error_bound_aware(
     if (other) out.push_back(std::move(*other));
     return out;
   };
-  const std::vector<size_t> order = likely_smallest_first(prepared, bound);
+  const std::vector<size_t> order =
+      ranked.size() == prepared.size()
+          ? std::vector<size_t>(ranked.begin(), ranked.end())
+          : rank_plain_rounding(prepared, bound).order;
   Boxes boxes(bounds, bound, prepared[0].width());
   for (size_t rank = 0; rank < order.size(); ++rank) {
     // The ranking is an estimate: past the wavelets it favours, the others

@@ -10,6 +10,7 @@
 #include "src/fit/bound_quantizer.hpp"
 #include "src/fit/coder_choice.hpp"
 #include "src/fit/fit_signal.hpp"
+#include "src/fit/level_choice.hpp"
 #include "src/fit/plain_search.hpp"
 #include "src/float_mode.hpp"
 #include "src/normalizer.hpp"
@@ -59,7 +60,6 @@ struct Encoded {
   bool plain = false;
   uint16_t threshold = 0;
   std::span<const int16_t> values;  // for another coder's container
-  DeflateOutlook outlook = DeflateOutlook::Loses;
 };
 
 Result<std::vector<uint8_t>, CodecError> container_of(const Encoded& e, EntropyCoder coder) {
@@ -72,10 +72,20 @@ Result<Encoded, CodecError> encode(const Request& r, const Prepared& p, float mu
                                    uint8_t scale, std::span<const int16_t> values, bool plain,
                                    uint16_t threshold) {
   Encoded e{{}, &p, multiplier, scale, r.coder, plain, threshold, values};
-  // Left to the fitter, the coder is whichever writes the smaller container.
-  if (e.coder == EntropyCoder::Auto) e.outlook = deflate_outlook(values);
-  if (e.outlook == DeflateOutlook::Wins) e.coder = EntropyCoder::Deflate;
+  // Left to the fitter, the coder is whichever writes the smaller container;
+  // where DEFLATE may win both are written, so that candidates compare by
+  // their final sizes.
+  const DeflateOutlook outlook =
+      e.coder == EntropyCoder::Auto ? deflate_outlook(values) : DeflateOutlook::Loses;
+  if (outlook == DeflateOutlook::Wins) e.coder = EntropyCoder::Deflate;
   ASSIGN_OR_RETURN(e.container, container_of(e, e.coder));
+  if (outlook == DeflateOutlook::MayWin) {
+    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated, container_of(e, EntropyCoder::Deflate));
+    if (deflated.size() < e.container.size()) {
+      e.container = std::move(deflated);
+      e.coder = EntropyCoder::Deflate;
+    }
+  }
   return e;
 }
 
@@ -114,14 +124,6 @@ Result<Errors, CodecError> decoded_errors(const Request& r, std::span<const uint
 }
 
 Result<Proof, CodecError> prove(const Request& r, Encoded e) {
-  // Where DEFLATE may win both are written; only the smaller is decoded.
-  if (e.coder == EntropyCoder::Auto && e.outlook == DeflateOutlook::MayWin) {
-    ASSIGN_OR_RETURN(std::vector<uint8_t> deflated, container_of(e, EntropyCoder::Deflate));
-    if (deflated.size() < e.container.size()) {
-      e.container = std::move(deflated);
-      e.coder = EntropyCoder::Deflate;
-    }
-  }
   ASSIGN_OR_RETURN(const Errors errors, decoded_errors(r, e.container));
   if (!(errors.of(r.kind) <= r.target)) {
     ++counters_for_tests().proofs_failed;
@@ -137,17 +139,23 @@ Result<Proof, CodecError> proven(const Request& r, const Prepared& p, float mult
   return prove(r, std::move(e));
 }
 
-// Encodes each bound-aware candidate and proves the smallest container
-// first (the estimate that ranked them can disagree with the coder by a few
-// percent); the next is proven only when one fails.
-Result<std::optional<FittedContainer>, CodecError> smallest_proven(
-    const Request& r, std::span<const Prepared> prepared, const std::vector<BoundAwareFit>& fits) {
-  std::vector<Encoded> encoded;
+// Encodes each bound-aware candidate, after those already in `encoded`.
+Result<void, CodecError> encode_all(const Request& r, std::span<const Prepared> prepared,
+                                    const std::vector<BoundAwareFit>& fits,
+                                    std::vector<Encoded>& encoded) {
   for (const BoundAwareFit& f : fits) {
     ASSIGN_OR_RETURN(Encoded e, encode(r, prepared[f.prepared_index], f.multiplier, f.scale,
                                        f.values, false, 0));
     encoded.push_back(std::move(e));
   }
+  return {};
+}
+
+// Proves the smallest container first (the estimates that ranked the
+// candidates can disagree with the coder by a few percent); the next is
+// proven only when one fails.
+Result<std::optional<FittedContainer>, CodecError> prove_smallest(const Request& r,
+                                                                  std::vector<Encoded> encoded) {
   std::stable_sort(encoded.begin(), encoded.end(), [](const Encoded& a, const Encoded& b) {
     return a.container.size() < b.container.size();
   });
@@ -156,6 +164,13 @@ Result<std::optional<FittedContainer>, CodecError> smallest_proven(
     if (proof.fitted) return std::move(proof.fitted);
   }
   return std::optional<FittedContainer>();
+}
+
+Result<std::optional<FittedContainer>, CodecError> smallest_proven(
+    const Request& r, std::span<const Prepared> prepared, const std::vector<BoundAwareFit>& fits) {
+  std::vector<Encoded> encoded;
+  RETURN_IF_ERROR(encode_all(r, prepared, fits, encoded));
+  return prove_smallest(r, std::move(encoded));
 }
 
 // A plainly quantised trial through the proof; when the real decoder
@@ -311,6 +326,58 @@ Result<std::optional<FittedContainer>, CodecError> proven_plain_candidate(const 
   return std::optional<FittedContainer>();
 }
 
+// One-level containers are written with DEFLATE: a coder named otherwise
+// rules them out.
+bool shallow_allowed(const Request& r) {
+  return r.coder == EntropyCoder::Auto || r.coder == EntropyCoder::Deflate;
+}
+
+// The bound-aware quantiser's proven container, from the compressor's level
+// count and, where the probe expects it to be smaller, one level.
+// `probe_bits` is the deeper plain rounding's estimate on the ranking probe
+// of a long signal; short ones are ranked and probed whole.
+Result<std::optional<FittedContainer>, CodecError> fit_bound_aware(
+    const Request& r, std::span<const float> samples, const ErrorTarget& target,
+    std::span<const WaveletMethod> methods, size_t leading, double probe_bits, Candidates& c) {
+  const bool on_probe = ranked_on_probe(samples.size());
+  PlainRanking ranking;
+  if (!on_probe) ranking = rank_plain_rounding(c.prepared, r.goal);
+  std::optional<Prepared> shallow;
+  ShallowOutlook outlook = ShallowOutlook::Skip;
+  const WaveletMethod method = shallow_method(target);
+  if (shallow_allowed(r)) {
+    ASSIGN_OR_RETURN(Prepared p, prepare(on_probe ? ranking_probe(samples) : samples, method, 1));
+    outlook = shallow_outlook(p, r.goal, on_probe ? probe_bits : ranking.smallest_bits);
+    if (!on_probe) shallow = std::move(p);
+  }
+  std::vector<Encoded> encoded;
+  std::vector<BoundAwareFit> shallow_fits;  // what `encoded` points into
+  if (outlook != ShallowOutlook::Skip) {
+    if (!shallow) {
+      ASSIGN_OR_RETURN(Prepared p, prepare(samples, method, 1));
+      shallow = std::move(p);
+    }
+    const std::span<const Prepared> one(&*shallow, 1);
+    ASSIGN_OR_RETURN(shallow_fits, fit_max_error_bound_aware(r.bounds, r.goal, one));
+    // Its runs are what makes one level pay: only DEFLATE sees them.
+    Request deflated = r;
+    deflated.coder = EntropyCoder::Deflate;
+    RETURN_IF_ERROR(encode_all(deflated, one, shallow_fits, encoded));
+    if (outlook == ShallowOutlook::Instead && !encoded.empty()) {
+      ASSIGN_OR_RETURN(auto fitted, prove_smallest(r, std::move(encoded)));
+      if (fitted) return fitted;
+      encoded.clear();
+    }
+  }
+  ASSIGN_OR_RETURN(std::vector<BoundAwareFit> fits,
+                   leading < methods.size()
+                       ? leading_fits(r, samples, methods, leading, c)
+                       : fit_max_error_bound_aware(r.bounds, r.goal, c.prepared, nullptr,
+                                                   ranking.order));
+  RETURN_IF_ERROR(encode_all(r, c.prepared, fits, encoded));
+  return prove_smallest(r, std::move(encoded));
+}
+
 std::vector<WaveletMethod> methods_of(const ErrorTarget& target) {
   if (target.has_method) return {target.method};
   return {WaveletMethod::Cdf97, WaveletMethod::Cdf53, WaveletMethod::Db4, WaveletMethod::Sym4};
@@ -349,14 +416,18 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   // not settle.
   const bool bound_aware = representable && r.kind == TargetKind::MaxError && r.goal > 0.0;
   size_t leading = methods.size();
-  if (representable && r.goal > 0.0 && methods.size() > 1) {
+  double probe_bits = 0.0;
+  if (bound_aware && ranked_on_probe(n) && (methods.size() > 1 || shallow_allowed(r))) {
+    ASSIGN_OR_RETURN(ProbeRanking ranking, rank_for_max_error(samples, methods, r.goal));
+    methods = std::move(ranking.methods);
+    probe_bits = ranking.smallest_bits;
+    leading = std::min(methods.size(), wavelets_tried_for_max_error());
+  } else if (!bound_aware && representable && r.goal > 0.0 && methods.size() > 1) {
     ASSIGN_OR_RETURN(std::vector<WaveletMethod> ranked,
-                     bound_aware ? rank_for_max_error(samples, methods, r.goal)
-                                 : rank_for_energy(samples, bounds, methods, r.kind, r.goal));
+                     rank_for_energy(samples, bounds, methods, r.kind, r.goal));
     if (!ranked.empty()) {
       methods = std::move(ranked);
-      leading = std::min(methods.size(), bound_aware ? wavelets_tried_for_max_error()
-                                                     : kWaveletsSearched);
+      leading = std::min(methods.size(), kWaveletsSearched);
     }
   }
   const auto prepare_next = [&] { return fit::prepare_next(samples, methods, c); };
@@ -368,10 +439,8 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
   if (mean_only) return std::move(*mean_only);
 
   if (bound_aware) {
-    ASSIGN_OR_RETURN(std::vector<BoundAwareFit> fits,
-                     one_by_one ? leading_fits(r, samples, methods, leading, c)
-                                : fit_max_error_bound_aware(r.bounds, r.goal, c.prepared));
-    ASSIGN_OR_RETURN(auto fitted, smallest_proven(r, c.prepared, fits));
+    ASSIGN_OR_RETURN(auto fitted,
+                     fit_bound_aware(r, samples, target, methods, leading, probe_bits, c));
     if (fitted) return std::move(*fitted);
   }
   // The plain search: on the wavelets a probe favoured first, the rest only

@@ -74,8 +74,9 @@ float Prepared::finest_multiplier() const {
   return cap_multiplier(0x1p22f, smallest, largest);
 }
 
-Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method) {
-  ASSIGN_OR_RETURN(PreparedSignal prepared, prepare_signal(samples, method));
+Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method,
+                                     uint8_t levels) {
+  ASSIGN_OR_RETURN(PreparedSignal prepared, prepare_signal(samples, method, levels));
   Prepared p;
   p.header = prepared.header;
   p.dwt = wavelet::create_dwt(method);

@@ -32,6 +32,11 @@ Bounds slice_of(const Bounds& bounds, size_t from, size_t count);
 // before any is decomposed in full: enough for every band of the deepest
 // level count to hold a few dozen coefficients.
 inline constexpr size_t kRankingProbe = size_t{1} << 13;
+// Signals shorter than two probes are ranked whole.
+inline bool ranked_on_probe(size_t n) { return n >= 2 * kRankingProbe; }
+inline std::span<const float> ranking_probe(std::span<const float> samples) {
+  return samples.subspan(samples.size() / 2 - kRankingProbe / 2, kRankingProbe);
+}
 
 struct Errors {
   double max_error = 0.0;
@@ -58,7 +63,8 @@ struct Prepared {
   // The largest multiplier that saturates nothing (the finest there is).
   float finest_multiplier() const;
 };
-Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method);
+Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMethod method,
+                                     uint8_t levels = 0);
 
 struct Trial {
   float multiplier = 0.0f;

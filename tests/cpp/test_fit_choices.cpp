@@ -1,10 +1,12 @@
 // The fitter's choices that change what it costs or which coder writes the
 // container, never whether the target is met: the DEFLATE probe against
-// real sizes, the coder left open or named, the work a typical signal
-// takes, and long signals whose wavelets are ranked on a probe.
+// real sizes, the coder left open or named, the level count, the work a
+// typical signal takes, and long signals whose wavelets are ranked on a
+// probe.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -114,7 +116,9 @@ TEST(CoderChoice, TheProbeSaysDeflateExactlyWhereItWritesLess) {
       const fit::DeflateOutlook outlook = fit::deflate_outlook(v);
       EXPECT_EQ(outlook != fit::DeflateOutlook::Loses, deflated < stream) << c.name << n;
       // Only where DEFLATE wins by far is the coefficient stream left out.
-      if (outlook == fit::DeflateOutlook::Wins) EXPECT_LT(2 * deflated, stream) << c.name << n;
+      if (outlook == fit::DeflateOutlook::Wins) {
+        EXPECT_LT(2 * deflated, stream) << c.name << n;
+      }
       EXPECT_EQ(deflated < stream, c.period != 0) << c.name << " n=" << n;  // the control
     }
   }
@@ -147,6 +151,63 @@ TEST(CoderChoice, ALoopIsWrittenWithDeflateOnlyWhenTheCoderIsLeftOpen) {
   auto f = fit(noise, TargetKind::MaxError, 0.01 * range_of(noise));
   ASSERT_TRUE(f.ok());
   EXPECT_EQ(f->options.coder, EntropyCoder::Auto);
+}
+
+// ---- the level count -----------------------------------------------------
+
+constexpr size_t kLevelsByte = 12;  // in the container's header
+
+Result<FittedContainer, CodecError> fit_max_error(const std::vector<float>& x, double bound,
+                                                  EntropyCoder coder,
+                                                  std::optional<WaveletMethod> method = {}) {
+  ErrorTarget t;
+  t.value = bound;
+  t.coder = coder;
+  t.has_method = method.has_value();
+  if (method) t.method = *method;
+  ReferenceSamples ref;
+  ref.f32 = x;
+  return compress_within(x, ref, {}, t);
+}
+
+// Steps and loops are smaller in one level under DEFLATE than in the
+// compressor's level count under either coder; the one-level container is
+// an ordinary one, proven like any other. The deeper fits are the control:
+// the coefficient stream named by the caller, or a signal without runs.
+TEST(LevelChoice, StepsAndLoopsAreWrittenInOneLevelWhereThatIsSmaller) {
+  for (size_t n : {size_t{5000}, size_t{1} << 15}) {  // ranked whole, and on a probe
+    const std::vector<float> cases[] = {testing::make_signal(Shape::Steps, n, 3),
+                                        looped(700, n, 4)};
+    for (const auto& x : cases) {
+      for (double share : {0.001, 0.01}) {
+        const double bound = share * range_of(x);
+        auto open = fit_max_error(x, bound, EntropyCoder::Auto);
+        auto deep = fit_max_error(x, bound, EntropyCoder::Cmodel);
+        ASSERT_TRUE(open.ok() && deep.ok());
+        expect_meets(*open, x, TargetKind::MaxError, bound);
+        expect_meets(*deep, x, TargetKind::MaxError, bound);
+        EXPECT_EQ(open->container[kLevelsByte], 1) << "n=" << n << " share=" << share;
+        EXPECT_EQ(open->options.coder, EntropyCoder::Deflate);
+        EXPECT_GT(deep->container[kLevelsByte], 3);
+        EXPECT_LT(open->container.size() * 5 / 4, deep->container.size()) << n << " " << share;
+      }
+    }
+    // The caller's wavelet is kept in one level too.
+    const auto steps = testing::make_signal(Shape::Steps, n, 3);
+    auto named = fit_max_error(steps, 0.001 * range_of(steps), EntropyCoder::Deflate,
+                               WaveletMethod::Cdf97);
+    ASSERT_TRUE(named.ok());
+    EXPECT_EQ(named->options.method, WaveletMethod::Cdf97);
+    EXPECT_EQ(named->container[kLevelsByte], 1);
+    expect_meets(*named, steps, TargetKind::MaxError, 0.001 * range_of(steps));
+  }
+  // Signals without runs or repeats keep the compressor's level count.
+  for (Shape shape : {Shape::Noise, Shape::Tones, Shape::Walk}) {
+    const auto x = testing::make_signal(shape, 1 << 15, 5);
+    auto f = fit_max_error(x, 0.01 * range_of(x), EntropyCoder::Auto);
+    ASSERT_TRUE(f.ok());
+    EXPECT_GT(f->container[kLevelsByte], 3) << testing::shape_name(shape);
+  }
 }
 
 // ---- work ------------------------------------------------------------------

@@ -295,3 +295,19 @@ def test_a_looping_recording_is_written_with_deflate_when_the_coder_is_left_open
     noise = rng.standard_normal(16384).astype(np.float32)
     assert targets.fit_options(noise, **{kind: target}).coder == "cmodel"
     assert stream.coder == "cmodel"
+
+
+def test_steps_are_fitted_in_one_level_and_every_reader_decodes_them():
+    # A level held for 300 samples at a time: one level under DEFLATE keeps
+    # the runs whole, and the header says so to every reader.
+    rng = np.random.default_rng(5)
+    data = np.repeat(np.round(rng.standard_normal(110) * 40), 300).astype(np.float32)
+    bound = float(np.ptp(data)) / 1000
+    chosen = targets.fit_options(data, max_error=bound)
+    deep = targets.fit_options(data, max_error=bound, coder="cmodel")
+    assert chosen.levels == verdalix._native.read_header(chosen.container)["levels"] == 1
+    assert chosen.coder == "deflate" and deep.levels > 3
+    assert chosen.nbytes * 1.25 < deep.nbytes
+    assert measured(data, chosen.container)["max_error"] <= bound
+    # A plainly rounded container keeps the compressor's own level count.
+    assert targets.fit_options(data, prd=1.0).levels == deep.levels
