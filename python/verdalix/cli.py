@@ -268,8 +268,8 @@ def _encoded(samples: Samples, config: dict[str, Any]) -> tuple[bytes, str | Non
         return _native.encode(samples, _codec_config.options_of(config)), None  # compress_signal's bytes, GIL released
     fit = targets.fit_options(samples, method=config["method"], coder=config["coder"],
                               **target)
-    shallow = f", {fit.levels} level" if fit.levels == 1 else ""
-    return fit.container, (f"{fit.method}{shallow}, scale {fit.scale}, cutoff {fit.cutoff}, "
+    levels = f"{fit.levels} level{'' if fit.levels == 1 else 's'}"
+    return fit.container, (f"{fit.method}, {levels}, scale {fit.scale}, cutoff {fit.cutoff}, "
                            f"multiplier {_f32(fit.quant_multiplier)}, coder {fit.coder}")
 
 

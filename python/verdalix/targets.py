@@ -57,9 +57,10 @@ class Fit:
     neither the same bytes nor bound to meet the target. ``method``,
     ``scale``, ``cutoff``, ``coder`` and ``quant_multiplier`` spell out
     ``options`` (which has no attributes). ``levels`` is the container's
-    level count: a ``max_error`` fit may decompose in one level where that
-    writes a smaller container (steps, recordings that loop), which no
-    options ask for."""
+    level count: a ``max_error`` fit may decompose in one level (steps,
+    recordings that loop) or past the compressor's eight (a random walk at
+    a loose bound) where that writes a smaller container, which no options
+    ask for."""
 
     options: verdalix.CompressionOptions
     nbytes: int

@@ -111,7 +111,7 @@ FittedContainer fitted_from(Encoded& e, const Errors& errors) {
   out.max_error = errors.max_error;
   out.rms_error = errors.rms_error;
   out.prd = errors.prd;
-  out.options_reproduce = e.plain;
+  out.options_reproduce = e.plain && e.prepared->own_levels;
   return out;
 }
 
@@ -282,10 +282,17 @@ Result<void, CodecError> plain_candidates(const Request& r, Candidates& c, size_
   return {};
 }
 
-// Decomposes the next of `methods` into c.prepared.
+// Decomposes the next of `methods` into c.prepared; for a max_error bound,
+// deeper than the compressor would where that promises fewer bits.
 Result<void, CodecError> prepare_next(std::span<const float> samples,
-                                      std::span<const WaveletMethod> methods, Candidates& c) {
-  ASSIGN_OR_RETURN(Prepared p, prepare(samples, methods[c.prepared.size()]));
+                                      std::span<const WaveletMethod> methods, double bound,
+                                      Candidates& c) {
+  const WaveletMethod method = methods[c.prepared.size()];
+  ASSIGN_OR_RETURN(Prepared p, prepare(samples, method));
+  const uint8_t levels = bound > 0.0 ? deeper_levels(p, bound) : p.header.levels;
+  if (levels != p.header.levels) {
+    ASSIGN_OR_RETURN(p, prepare(samples, method, levels));
+  }
   c.prepared.push_back(std::move(p));
   return {};
 }
@@ -299,7 +306,7 @@ Result<std::vector<BoundAwareFit>, CodecError> leading_fits(const Request& r,
                                                             size_t leading, Candidates& c) {
   std::vector<BoundAwareFit> fits;
   for (size_t i = 0; i < leading; ++i) {
-    if (i == c.prepared.size()) RETURN_IF_ERROR(prepare_next(samples, methods, c));
+    if (i == c.prepared.size()) RETURN_IF_ERROR(prepare_next(samples, methods, r.goal, c));
     bool at_once = false;
     ASSIGN_OR_RETURN(auto found,
                      fit_max_error_bound_aware(
@@ -430,7 +437,9 @@ Result<FittedContainer, CodecError> fit_within(std::span<const float> samples,
       leading = std::min(methods.size(), kWaveletsSearched);
     }
   }
-  const auto prepare_next = [&] { return fit::prepare_next(samples, methods, c); };
+  const auto prepare_next = [&] {
+    return fit::prepare_next(samples, methods, bound_aware ? r.goal : 0.0, c);
+  };
   // Unranked signals (short ones, or a fixed wavelet) are ranked whole.
   const bool one_by_one = leading < methods.size();
   c.prepared.reserve(methods.size());

@@ -80,6 +80,8 @@ Result<Prepared, CodecError> prepare(std::span<const float> samples, WaveletMeth
   Prepared p;
   p.header = prepared.header;
   p.dwt = wavelet::create_dwt(method);
+  p.own_levels = p.header.levels ==
+                 choose_levels(samples.size(), p.dwt->filter_length());
   auto& bands = prepared.bands;
   p.lengths.push_back(bands.back().approximation.size());
   for (const auto& level : bands) p.lengths.push_back(level.details.size());

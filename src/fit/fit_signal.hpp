@@ -59,6 +59,9 @@ struct Prepared {
   std::vector<uint32_t> lengths32;
   float smallest = 0.0f;  // coefficient extremes, for the saturation rule
   float largest = 0.0f;
+  // The compressor's own level count: plain rounding here is what options
+  // reproduce.
+  bool own_levels = true;
   float width() const { return header.max_value - header.min_value; }
   // The largest multiplier that saturates nothing (the finest there is).
   float finest_multiplier() const;

@@ -1,5 +1,6 @@
 #include "src/fit/level_choice.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "src/deflate.hpp"
@@ -22,6 +23,15 @@ constexpr double kInsteadWhereRepeating = 1.2;
 constexpr double kInstead = 0.45;
 constexpr double kAlso = 0.8;
 
+// The header's largest level count, and the shortest approximation band
+// (in filter lengths) transformed again.
+constexpr size_t kHeaderLevels = 10;
+constexpr size_t kShortestTransformed = 4;
+// A deeper decomposition is kept when its top bands estimate this much
+// smaller than the approximation band they replace.
+constexpr double kDeeperGain = 0.9;
+constexpr double kDeeperShare = 0.03;
+
 }  // namespace
 
 ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double deep_bits) {
@@ -43,6 +53,55 @@ ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double dee
   return ratio < kInstead ? ShallowOutlook::Instead
          : ratio < kAlso  ? ShallowOutlook::Also
                           : ShallowOutlook::Skip;
+}
+
+uint8_t deeper_levels(const Prepared& p, double bound) {
+  const std::span<const float> approximation(p.coefficients.data(), p.lengths.front());
+  const size_t filter = p.dwt->filter_length();
+  size_t extra = 0;
+  for (size_t length = approximation.size();
+       p.header.levels + extra < kHeaderLevels && length >= kShortestTransformed * filter;
+       length = p.dwt->forward_sizes(length).first) {
+    ++extra;
+  }
+  if (extra == 0) return p.header.levels;
+  auto bands = p.dwt->decompose(approximation, extra);
+  if (!bands.ok()) return p.header.levels;
+  // The first multiplier of the deeper signal: its extremes may only grow.
+  float smallest = p.smallest, largest = p.largest;
+  for (const auto& level : *bands) widen_extremes(level.details, smallest, largest);
+  widen_extremes(bands->back().approximation, smallest, largest);
+  Prepared deeper_top;  // only what the multiplier needs
+  deeper_top.header = p.header;
+  deeper_top.smallest = smallest;
+  deeper_top.largest = largest;
+  const float m = std::min(first_plain_multiplier(p, bound),
+                           first_plain_multiplier(deeper_top, bound));
+  std::vector<int16_t> values(approximation.size());
+  quantize_band(approximation, m, values);
+  double best_bits = estimate_bits(values, std::vector<size_t>{values.size()});
+  const double base_bits = best_bits;
+  uint8_t best = p.header.levels;
+  for (size_t k = 1; k <= extra; ++k) {
+    // The top k+1 bands of a decomposition k levels deeper, in band order.
+    std::vector<float> top(bands->at(k - 1).approximation);
+    std::vector<size_t> lengths{top.size()};
+    for (size_t j = 0; j < k; ++j) {
+      top.insert(top.end(), bands->at(j).details.begin(), bands->at(j).details.end());
+      lengths.push_back(bands->at(j).details.size());
+    }
+    values.resize(top.size());
+    quantize_band(top, m, values);
+    const double bits = estimate_bits(values, lengths);
+    if (bits < best_bits * kDeeperGain) best_bits = bits, best = p.header.levels + k;
+  }
+  if (best == p.header.levels) return best;
+  // Worth a second decomposition only where the saving shows in the whole.
+  values.resize(p.coefficients.size());
+  quantize_band(p.coefficients, m, values);
+  const double whole = estimate_bits(values, p.lengths);
+  if (base_bits - best_bits < kDeeperShare * whole) return p.header.levels;
+  return best;
 }
 
 WaveletMethod shallow_method(const ErrorTarget& target) {

@@ -1,5 +1,7 @@
-// How deeply a fitted container decomposes. The compressor's level count
-// suits the coefficient stream. A signal that holds still for long
+// How deeply a fitted container decomposes. The compressor stops at eight
+// levels; where the deepest approximation band is still a large part of
+// the cost (a random walk at a loose bound) the header's ten let the
+// fitter decorrelate it further. A signal that holds still for long
 // stretches or loops (steps, a recording that repeats, a slow sweep at a
 // loose bound) is often smaller in one level under DEFLATE: the
 // approximation band is then the signal itself, coarsely rounded, whose
@@ -24,6 +26,12 @@ enum class ShallowOutlook : uint8_t {
 // deeper decompositions' plain rounding was estimated at `deep_bits`; the
 // outlook compares DEFLATE's real size of its plain rounding with that.
 ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double deep_bits);
+
+// The level count, from the prepared signal's own up to the header's
+// largest, whose deepest bands the coefficient stream is expected to code
+// in the fewest bits at the first multiplier. Only the approximation band
+// is transformed again: the detail bands stay what they are.
+uint8_t deeper_levels(const Prepared& p, double bound);
 
 // The wavelet of the one-level candidate: the caller's when named; else
 // CDF 5/3, whose two-sample steps keep an edge to one detail coefficient.

@@ -19,6 +19,7 @@
 #include "src/fit/coder_choice.hpp"
 #include "src/fit/error_target.hpp"
 #include "src/fit/fit_signal.hpp"
+#include "src/fit/level_choice.hpp"
 #include "tests/cpp/signals.hpp"
 
 namespace vdx {
@@ -208,6 +209,28 @@ TEST(LevelChoice, StepsAndLoopsAreWrittenInOneLevelWhereThatIsSmaller) {
     ASSERT_TRUE(f.ok());
     EXPECT_GT(f->container[kLevelsByte], 3) << testing::shape_name(shape);
   }
+}
+
+// Where the deepest approximation band is most of the cost (a walk at a
+// loose bound), the fitter decomposes past the compressor's eight levels;
+// noise, or the same walk at a tight bound, keeps them.
+TEST(LevelChoice, AWalkAtALooseBoundDecomposesDeeperThanTheCompressor) {
+  const auto walk = testing::make_signal(Shape::Walk, 1 << 16, 5);
+  const auto noise = testing::make_signal(Shape::Noise, 1 << 16, 5);
+  const double loose = 0.1 * range_of(walk);
+  auto prepared = fit::prepare(walk, WaveletMethod::Cdf53);
+  auto noisy = fit::prepare(noise, WaveletMethod::Cdf53);
+  ASSERT_TRUE(prepared.ok() && noisy.ok());
+  ASSERT_EQ(prepared->header.levels, 8);
+  EXPECT_GT(fit::deeper_levels(*prepared, loose), 8);
+  EXPECT_EQ(fit::deeper_levels(*prepared, 0.001 * range_of(walk)), 8);
+  EXPECT_EQ(fit::deeper_levels(*noisy, 0.1 * range_of(noise)), 8);
+
+  auto f = fit_max_error(walk, loose, EntropyCoder::Auto);
+  ASSERT_TRUE(f.ok());
+  EXPECT_GT(f->container[kLevelsByte], 8);
+  EXPECT_FALSE(f->options_reproduce);
+  expect_meets(*f, walk, TargetKind::MaxError, loose);
 }
 
 // ---- work ------------------------------------------------------------------

@@ -58,6 +58,7 @@ def test_round_trip_through_npy_with_a_target(tmp_path, walk):
     assert (tmp_path / "c.vdx").read_bytes() == targets.compress_within(walk, max_error=0.25)
     fit = targets.fit_options(walk, max_error=0.25)
     assert f"max_error {fit.max_error:.6g}," in out.stdout
+    assert f"settings: {fit.method}, {fit.levels} levels, scale {fit.scale}," in out.stdout
 
 
 def test_round_trip_through_raw_files(tmp_path, walk):
