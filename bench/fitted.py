@@ -47,7 +47,8 @@ def _verdalix(x: np.ndarray, **target: float) -> dict:
     fit = targets.fit_options(x, **target)
     blob = fit.container
     out = _outcome(x, blob, verdalix.decompress_signal(blob))
-    out["setting"] = f"{fit.method} s{fit.scale} {fit.cutoff} m={fit.quant_multiplier:.4g}"
+    out["setting"] = (f"{fit.method}/{fit.levels} s{fit.scale} {fit.cutoff} "
+                      f"m={fit.quant_multiplier:.4g} {fit.coder}")
     return out
 
 
