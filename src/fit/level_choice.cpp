@@ -38,6 +38,10 @@ ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double dee
   if (!(deep_bits > 0.0)) return ShallowOutlook::Skip;
   std::vector<int16_t> values(shallow.coefficients.size());
   quantize_band(shallow.coefficients, first_plain_multiplier(shallow, bound), values);
+  // Without repeats DEFLATE has nothing to gain over the coefficient stream
+  // (no such case on the bench was smaller in one level), so it is not run.
+  const DeflateOutlook repeats = deflate_outlook(values);
+  if (repeats == DeflateOutlook::Loses) return ShallowOutlook::Skip;
   std::vector<uint8_t> flat(values.size() * sizeof(int16_t));
   for (size_t i = 0; i < values.size(); ++i) {
     const uint16_t v = static_cast<uint16_t>(values[i]);
@@ -47,7 +51,7 @@ ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double dee
   auto deflated = deflate_compress(flat);
   if (!deflated.ok()) return ShallowOutlook::Skip;
   const double ratio = 8.0 * static_cast<double>(deflated.value().size()) / deep_bits;
-  if (ratio < kInsteadWhereRepeating && deflate_outlook(values) == DeflateOutlook::Wins) {
+  if (ratio < kInsteadWhereRepeating && repeats == DeflateOutlook::Wins) {
     return ShallowOutlook::Instead;
   }
   return ratio < kInstead ? ShallowOutlook::Instead
