@@ -42,13 +42,9 @@ ShallowOutlook shallow_outlook(const Prepared& shallow, double bound, double dee
   // (no such case on the bench was smaller in one level), so it is not run.
   const DeflateOutlook repeats = deflate_outlook(values);
   if (repeats == DeflateOutlook::Loses) return ShallowOutlook::Skip;
-  std::vector<uint8_t> flat(values.size() * sizeof(int16_t));
-  for (size_t i = 0; i < values.size(); ++i) {
-    const uint16_t v = static_cast<uint16_t>(values[i]);
-    flat[2 * i] = static_cast<uint8_t>(v);
-    flat[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-  }
-  auto deflated = deflate_compress(flat);
+  // The flat coders' bytes, as the compressor hands them to DEFLATE.
+  auto deflated = deflate_compress(std::span<const uint8_t>(
+      reinterpret_cast<const uint8_t*>(values.data()), values.size() * sizeof(int16_t)));
   if (!deflated.ok()) return ShallowOutlook::Skip;
   const double ratio = 8.0 * static_cast<double>(deflated.value().size()) / deep_bits;
   if (ratio < kInsteadWhereRepeating && repeats == DeflateOutlook::Wins) {
