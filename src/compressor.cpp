@@ -147,7 +147,7 @@ uint8_t choose_levels(size_t n, size_t filter_length) {
   if (n < 80) return 4;
   const size_t quotient = n / filter_length;
   const int log2 = static_cast<int>(std::bit_width(quotient)) - 1;
-  return static_cast<uint8_t>(std::clamp(log2, 1, 8));
+  return static_cast<uint8_t>(std::clamp(log2, 1, int{kMaxChosenLevels}));
 }
 
 namespace {

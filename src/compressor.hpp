@@ -27,7 +27,9 @@ namespace vdx {
 Result<void, CodecError> check_compress_request(size_t sample_count, const CodecOptions& options);
 
 // Level count from the sample count and the wavelet's filter length: fixed
-// small counts below 80 samples, then floor(log2(n / L)) within 1..8.
+// small counts below 80 samples, then floor(log2(n / L)) within
+// 1..kMaxChosenLevels.
+inline constexpr uint8_t kMaxChosenLevels = 8;
 uint8_t choose_levels(size_t sample_count, size_t filter_length);
 
 }  // namespace vdx
@@ -54,8 +56,9 @@ struct PreparedSignal {
   PreparedHeader header;
   std::vector<wavelet::DwtLevel> bands;
 };
-// `levels` 0 is the compressor's own level count; others (1 to 8) are for
-// the fitter, whose containers may decompose less deeply than it would.
+// `levels` 0 is the compressor's own level count; others (1 to the
+// header's 10) are for the fitter, whose containers may decompose less or
+// more deeply than it would.
 Result<PreparedSignal, CodecError> prepare_signal(std::span<const float> samples,
                                                   WaveletMethod method, uint8_t levels = 0);
 

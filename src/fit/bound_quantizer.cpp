@@ -33,12 +33,11 @@ constexpr double kFirstCoarsenessCdf53 = 1.0;
 // Past the compressor's eight levels the deepest bands' rounding spreads
 // over windows wider than the repairs reach: on random walks at 2^16-2^20
 // the first multiplier stalled there and settled 1.3-1.4 times finer.
-constexpr uint8_t kCompressorLevels = 8;
 constexpr double kDeeperStart = 1.4;
 double first_coarseness(const Prepared& p) {
   const double base =
       p.header.method == WaveletMethod::Cdf53 ? kFirstCoarsenessCdf53 : kFirstCoarseness;
-  return p.header.levels > kCompressorLevels ? base * kDeeperStart : base;
+  return p.header.levels > kMaxChosenLevels ? base * kDeeperStart : base;
 }
 constexpr int kCoarsenessTries = 3;
 // Wavelets tried, in the order of their estimates, and the step after a

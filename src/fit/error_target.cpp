@@ -339,32 +339,48 @@ bool shallow_allowed(const Request& r) {
   return r.coder == EntropyCoder::Auto || r.coder == EntropyCoder::Deflate;
 }
 
+// The one-level candidate: its outlook and, when it is to be fitted, its
+// decomposition of the whole signal.
+struct Shallow {
+  ShallowOutlook outlook = ShallowOutlook::Skip;
+  std::optional<Prepared> prepared;
+};
+
+// `deep_bits` is the deeper plain rounding's estimate on the ranking probe
+// of a long signal, or on the whole of a short one, which is probed whole.
+Result<Shallow, CodecError> shallow_candidate(const Request& r, std::span<const float> samples,
+                                              const ErrorTarget& target, double deep_bits) {
+  Shallow s;
+  if (!shallow_allowed(r)) return s;
+  const bool on_probe = ranked_on_probe(samples.size());
+  const WaveletMethod method = shallow_method(target);
+  ASSIGN_OR_RETURN(Prepared p, prepare(on_probe ? ranking_probe(samples) : samples, method, 1));
+  s.outlook = shallow_outlook(p, r.goal, deep_bits);
+  if (s.outlook == ShallowOutlook::Skip) return s;
+  if (on_probe) {
+    ASSIGN_OR_RETURN(p, prepare(samples, method, 1));
+  }
+  s.prepared = std::move(p);
+  return s;
+}
+
 // The bound-aware quantiser's proven container, from the compressor's level
-// count and, where the probe expects it to be smaller, one level.
-// `probe_bits` is the deeper plain rounding's estimate on the ranking probe
-// of a long signal; short ones are ranked and probed whole.
+// count (or deeper) and, where the probe expects it to be smaller, one
+// level. `probe_bits` is the deeper plain rounding's estimate on the
+// ranking probe of a long signal; short ones are ranked whole.
 Result<std::optional<FittedContainer>, CodecError> fit_bound_aware(
     const Request& r, std::span<const float> samples, const ErrorTarget& target,
     std::span<const WaveletMethod> methods, size_t leading, double probe_bits, Candidates& c) {
-  const bool on_probe = ranked_on_probe(samples.size());
   PlainRanking ranking;
-  if (!on_probe) ranking = rank_plain_rounding(c.prepared, r.goal);
-  std::optional<Prepared> shallow;
-  ShallowOutlook outlook = ShallowOutlook::Skip;
-  const WaveletMethod method = shallow_method(target);
-  if (shallow_allowed(r)) {
-    ASSIGN_OR_RETURN(Prepared p, prepare(on_probe ? ranking_probe(samples) : samples, method, 1));
-    outlook = shallow_outlook(p, r.goal, on_probe ? probe_bits : ranking.smallest_bits);
-    if (!on_probe) shallow = std::move(p);
-  }
+  if (!ranked_on_probe(samples.size())) ranking = rank_plain_rounding(c.prepared, r.goal);
+  ASSIGN_OR_RETURN(Shallow shallow,
+                   shallow_candidate(r, samples, target,
+                                     ranked_on_probe(samples.size()) ? probe_bits
+                                                                     : ranking.smallest_bits));
   std::vector<Encoded> encoded;
   std::vector<BoundAwareFit> shallow_fits;  // what `encoded` points into
-  if (outlook != ShallowOutlook::Skip) {
-    if (!shallow) {
-      ASSIGN_OR_RETURN(Prepared p, prepare(samples, method, 1));
-      shallow = std::move(p);
-    }
-    const std::span<const Prepared> one(&*shallow, 1);
+  if (shallow.prepared) {
+    const std::span<const Prepared> one(&*shallow.prepared, 1);
     ASSIGN_OR_RETURN(shallow_fits, fit_max_error_bound_aware(r.bounds, r.goal, one));
     // The estimates rank the coefficient stream's sizes, not DEFLATE's, so a
     // close second is no likelier to win here; encoding it cost steps 12 %
@@ -374,7 +390,7 @@ Result<std::optional<FittedContainer>, CodecError> fit_bound_aware(
     Request deflated = r;
     deflated.coder = EntropyCoder::Deflate;
     RETURN_IF_ERROR(encode_all(deflated, one, shallow_fits, encoded));
-    if (outlook == ShallowOutlook::Instead && !encoded.empty()) {
+    if (shallow.outlook == ShallowOutlook::Instead && !encoded.empty()) {
       ASSIGN_OR_RETURN(auto fitted, prove_smallest(r, std::move(encoded)));
       if (fitted) return fitted;
       encoded.clear();

@@ -1,10 +1,10 @@
 #include "src/fit/level_choice.hpp"
 
-#include <algorithm>
 #include <vector>
 
 #include "src/deflate.hpp"
 #include "src/fit/bound_quantizer.hpp"
+#include "src/container.hpp"
 #include "src/fit/coder_choice.hpp"
 #include "src/quantizer.hpp"
 
@@ -23,9 +23,7 @@ constexpr double kInsteadWhereRepeating = 1.2;
 constexpr double kInstead = 0.45;
 constexpr double kAlso = 0.8;
 
-// The header's largest level count, and the shortest approximation band
-// (in filter lengths) transformed again.
-constexpr size_t kHeaderLevels = 10;
+// The shortest approximation band (in filter lengths) transformed again.
 constexpr size_t kShortestTransformed = 4;
 // A deeper decomposition is kept when its top bands estimate this much
 // smaller than the approximation band they replace.
@@ -60,23 +58,19 @@ uint8_t deeper_levels(const Prepared& p, double bound) {
   const size_t filter = p.dwt->filter_length();
   size_t extra = 0;
   for (size_t length = approximation.size();
-       p.header.levels + extra < kHeaderLevels && length >= kShortestTransformed * filter;
+       p.header.levels + extra < kMaxReadLevels && length >= kShortestTransformed * filter;
        length = p.dwt->forward_sizes(length).first) {
     ++extra;
   }
   if (extra == 0) return p.header.levels;
   auto bands = p.dwt->decompose(approximation, extra);
   if (!bands.ok()) return p.header.levels;
-  // The first multiplier of the deeper signal: its extremes may only grow.
+  // The first multiplier of the deeper signal: its extremes may only grow,
+  // and with them the saturation cap.
   float smallest = p.smallest, largest = p.largest;
   for (const auto& level : *bands) widen_extremes(level.details, smallest, largest);
   widen_extremes(bands->back().approximation, smallest, largest);
-  Prepared deeper_top;  // only what the multiplier needs
-  deeper_top.header = p.header;
-  deeper_top.smallest = smallest;
-  deeper_top.largest = largest;
-  const float m = std::min(first_plain_multiplier(p, bound),
-                           first_plain_multiplier(deeper_top, bound));
+  const float m = cap_multiplier(first_plain_multiplier(p, bound), smallest, largest);
   std::vector<int16_t> values(approximation.size());
   quantize_band(approximation, m, values);
   double best_bits = estimate_bits(values, std::vector<size_t>{values.size()});
